@@ -1,0 +1,48 @@
+// Where everything lives: the install root below the account's local
+// application data folder, the names of its entries, and the two files the
+// setup program puts into the temporary folder.
+#pragma once
+
+#include <string>
+
+// Names inside the install root (each one path component).
+inline constexpr wchar_t kInstallRootName[] = L"Movora";
+inline constexpr wchar_t kAppFolderName[] = L"app";
+inline constexpr wchar_t kAppExeName[] = L"Movora.exe";
+inline constexpr wchar_t kStagingFolderName[] = L"staging";
+inline constexpr wchar_t kPreviousFolderName[] = L"app.previous";
+inline constexpr wchar_t kSetupCopyName[] = L"MovoraSetup.exe";
+inline constexpr wchar_t kOldSetupCopyName[] = L"MovoraSetup.exe.old";
+inline constexpr const wchar_t* kDataFolderNames[] = {L"logs", L"buffer", L"thumbnails",
+                                                      L"clipmeta"};
+inline constexpr wchar_t kSettingsFileName[] = L"settings.json";
+
+// Names inside the temporary folder.
+inline constexpr wchar_t kUninstallCopyName[] = L"Movora-uninstall.exe";
+
+// Joins two path components with exactly one backslash.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
+// Returns the install root (local application data + "Movora"), creating it
+// and any missing parent. Throws std::filesystem::filesystem_error when the
+// known folder cannot be resolved (error 3, path not found) or the folder
+// cannot be created. Never returns an empty or relative root.
+std::wstring GetInstallRoot();
+
+// True when path names directory itself or something below it: a
+// case-insensitive prefix test on the absolute directory text (trailing
+// separators stripped) followed by the end of path or a '\' or '/'. path is
+// used unchanged. Throws std::filesystem::filesystem_error when directory
+// cannot be made absolute.
+bool IsPathInside(const std::wstring& path, const std::wstring& directory);
+
+// The account's temporary folder as GetTempPathW gives it (with its trailing
+// backslash); empty when the call fails.
+std::wstring GetTempFolder();
+
+// "<temp>\Movora-<version>.zip": where the package is downloaded to. The
+// version goes into the name unchanged.
+std::wstring GetPackageFilePath(const std::wstring& version);
+
+// "<temp>\Movora-uninstall.exe": the copy an uninstall runs from.
+std::wstring GetUninstallCopyPath();

@@ -1,0 +1,69 @@
+// The one global record of the setup program and the job status operations.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+enum JobPhase : std::int32_t {
+    Checking = 0,
+    Ready = 1,
+    Working = 2,
+    Done = 3,
+    Failed = 4,
+};
+
+// Posted to the window after every change of the job status; carries no data.
+constexpr UINT WM_STATUS_CHANGED = WM_APP + 1;
+
+// Fields marked "guarded" are read and written only while statusMutex is held.
+struct AppState {
+    HINSTANCE instance = nullptr;
+    HWND window = nullptr;
+    bool updateMode = false;
+    bool uninstallMode = false;
+    std::wstring feedUrl;
+
+    std::wstring latestVersion;                                   // guarded
+    std::wstring releaseNotes;                                    // guarded
+    std::wstring packageUrl;                                      // guarded
+    std::wstring packageSha256;                                   // guarded
+    std::wstring statusMessage = L"Looking up the current version."; // guarded
+    std::wstring appExePath;                                      // guarded
+    std::int32_t progressPercent = 0;                             // guarded
+    JobPhase phase = Checking;                                    // guarded
+    std::mutex statusMutex;
+
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<bool> jobActive{false};
+    std::thread worker;
+
+    HFONT titleFont = nullptr;
+    HFONT bodyFont = nullptr;
+    HFONT smallFont = nullptr;
+    HFONT buttonFont = nullptr;
+    UINT dpi = 96;
+    RECT primaryButtonRect{};
+    RECT closeButtonRect{};
+    bool primaryHover = false;
+    bool closeHover = false;
+    bool appLaunched = false;
+};
+
+extern AppState g_app;
+
+// Stores phase and message under statusMutex (the percentage stays) and
+// announces the change. Must not be called while statusMutex is held.
+void SetJobResult(JobPhase phase, const std::wstring& message);
+
+// Stores message and percent (unchanged, the paint clamps it) under
+// statusMutex and announces the change. Must not be called with the mutex held.
+void SetJobProgress(const std::wstring& message, int percent);
+
+// Posts WM_STATUS_CHANGED to the window, if there is one. Never sends: the UI
+// thread may be blocked joining the worker that calls this.
+void NotifyWindow();

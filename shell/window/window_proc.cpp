@@ -1,0 +1,48 @@
+#include "shell/window/window_proc.h"
+
+#include "shell/app_state.h"
+#include "shell/jobs.h"
+#include "shell/scoped.h"
+
+namespace {
+
+LRESULT OnCreate(HWND window) {
+    g_app.window = window;
+    g_app.dpi = GetDpiForWindow(window);
+    return 0;
+}
+
+// Joins the worker before the window handle goes away: a job may still post
+// to it until it has returned.
+LRESULT OnDestroy() {
+    CancelAndJoinWorker();
+    g_app.window = nullptr;
+    PostQuitMessage(0);
+    return 0;
+}
+
+LRESULT OnPaint(HWND window) {
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window, &paint);
+    RECT client{};
+    GetClientRect(window, &client);
+    UniqueGdi<HBRUSH> background(CreateSolidBrush(kBackgroundColour));
+    FillRect(dc, &client, background.get());
+    EndPaint(window, &paint);
+    return 0;
+}
+
+} // namespace
+
+LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window);
+    case WM_DESTROY:
+        return OnDestroy();
+    case WM_PAINT:
+        return OnPaint(window);
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

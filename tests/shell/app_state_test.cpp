@@ -1,0 +1,141 @@
+#include "shell/app_state.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+// A real top-level window on the test thread that receives the notifications.
+class JobStatusTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"JobStatusTestWindow";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, L"JobStatusTestWindow", L"", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(window_, nullptr);
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        g_app.phase = Checking;
+        g_app.statusMessage = L"Looking up the current version.";
+        g_app.progressPercent = 0;
+    }
+
+    void TearDown() override {
+        g_app.window = nullptr;
+        DestroyWindow(window_);
+        DrainQueue();
+    }
+
+    // Counts the WM_STATUS_CHANGED messages waiting in this thread's queue and
+    // checks that each carries no data.
+    int TakeNotifications() {
+        int count = 0;
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, WM_STATUS_CHANGED, WM_STATUS_CHANGED, PM_REMOVE)) {
+            EXPECT_EQ(message.hwnd, window_);
+            EXPECT_EQ(message.wParam, 0u);
+            EXPECT_EQ(message.lParam, 0);
+            ++count;
+        }
+        return count;
+    }
+
+    void DrainQueue() {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    HWND window_ = nullptr;
+};
+
+TEST_F(JobStatusTest, StartsWithTheCheckingStatus) {
+    AppState fresh;
+    EXPECT_EQ(fresh.phase, Checking);
+    EXPECT_EQ(fresh.statusMessage, L"Looking up the current version.");
+    EXPECT_EQ(fresh.progressPercent, 0);
+    EXPECT_EQ(fresh.dpi, 96u);
+    EXPECT_FALSE(fresh.cancelRequested.load());
+    EXPECT_FALSE(fresh.jobActive.load());
+    EXPECT_FALSE(fresh.worker.joinable());
+    EXPECT_EQ(WM_STATUS_CHANGED, 0x8001u);
+}
+
+TEST_F(JobStatusTest, ResultStoresPhaseAndMessageButKeepsThePercentage) {
+    g_app.window = window_;
+    SetJobProgress(L"Downloading", 57);
+    SetJobResult(Failed, L"The download stopped.");
+
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    EXPECT_EQ(g_app.phase, Failed);
+    EXPECT_EQ(g_app.statusMessage, L"The download stopped.");
+    EXPECT_EQ(g_app.progressPercent, 57);
+}
+
+TEST_F(JobStatusTest, ProgressStoresMessageAndPercentUnchangedButKeepsThePhase) {
+    g_app.window = window_;
+    SetJobResult(Working, L"Downloading");
+    SetJobProgress(L"Installing", 150);
+
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    EXPECT_EQ(g_app.phase, Working);
+    EXPECT_EQ(g_app.statusMessage, L"Installing");
+    EXPECT_EQ(g_app.progressPercent, 150);
+}
+
+TEST_F(JobStatusTest, AnEmptyMessageClearsTheStatusLine) {
+    SetJobResult(Ready, L"");
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    EXPECT_EQ(g_app.statusMessage, L"");
+}
+
+TEST_F(JobStatusTest, EveryChangePostsOneNotificationToTheWindow) {
+    g_app.window = window_;
+    SetJobResult(Working, L"Downloading");
+    SetJobProgress(L"Downloading", 10);
+    EXPECT_EQ(TakeNotifications(), 2);
+}
+
+TEST_F(JobStatusTest, ChangesFromAWorkerThreadReachTheWindow) {
+    g_app.window = window_;
+    std::thread worker([] {
+        SetJobProgress(L"Downloading", 42);
+        SetJobResult(Done, L"Movora is installed.");
+    });
+    worker.join();
+    EXPECT_EQ(TakeNotifications(), 2);
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    EXPECT_EQ(g_app.phase, Done);
+    EXPECT_EQ(g_app.progressPercent, 42);
+}
+
+TEST_F(JobStatusTest, NothingIsPostedWithoutAWindow) {
+    // PostMessageW with a null window would post a thread message to the
+    // calling thread, so a missing test for null shows up in this queue.
+    g_app.window = nullptr;
+    SetJobResult(Working, L"Downloading");
+    SetJobProgress(L"Downloading", 5);
+    NotifyWindow();
+    MSG message{};
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_STATUS_CHANGED, WM_STATUS_CHANGED, PM_REMOVE));
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    EXPECT_EQ(g_app.progressPercent, 5);
+}
+
+TEST_F(JobStatusTest, WritersWaitForTheStatusMutex) {
+    std::unique_lock<std::mutex> held(g_app.statusMutex);
+    std::thread worker([] { SetJobResult(Done, L"Movora is installed."); });
+    Sleep(200);
+    EXPECT_EQ(g_app.phase, Checking) << "the phase changed while the mutex was held";
+    EXPECT_EQ(g_app.statusMessage, L"Looking up the current version.");
+    held.unlock();
+    worker.join();
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    EXPECT_EQ(g_app.phase, Done);
+}
+
+} // namespace

@@ -1,0 +1,195 @@
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+
+std::wstring ExeFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path().wstring();
+}
+
+std::wstring BuiltProgram(const std::wstring& fileName) {
+    return (fs::path(ExeFolder()) / fileName).wstring();
+}
+
+TempFolder::TempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    static unsigned counter = 0;
+    for (;;) {
+        fs::path candidate = fs::path(temp) / (L"movora-test-" + std::to_wstring(GetCurrentProcessId()) +
+                                               L"-" + std::to_wstring(++counter));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate.wstring();
+            return;
+        }
+        if (error) {
+            ADD_FAILURE() << "cannot create a temporary folder: " << error.message();
+            return;
+        }
+    }
+}
+
+TempFolder::~TempFolder() {
+    if (path_.empty()) {
+        return;
+    }
+    std::error_code ignored;
+    // Read-only entries would stop the removal: clear them first.
+    for (auto it = fs::recursive_directory_iterator(path_, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(path_, ignored);
+}
+
+std::wstring TempFolder::operator/(const std::wstring& name) const {
+    return (fs::path(path_) / name).wstring();
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << "cannot write " << fs::path(path).string();
+}
+
+StartedProcess StartProcess(const std::wstring& commandLine) {
+    StartedProcess started;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring mutableLine = commandLine;
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        ADD_FAILURE() << "CreateProcessW failed with " << GetLastError();
+        return started;
+    }
+    CloseHandle(info.hThread);
+    started.process.reset(info.hProcess);
+    started.id = info.dwProcessId;
+    return started;
+}
+
+DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        return STILL_ACTIVE;
+    }
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (owner == search->processId && wcscmp(className, search->className) == 0 &&
+        IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        WindowSearch search{processId, className, nullptr};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) {
+            return search.found;
+        }
+        Sleep(50);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+std::vector<DWORD> FindProcessesByImage(const std::wstring& imagePath) {
+    std::vector<DWORD> ids;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!Valid(snapshot)) {
+        return ids;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        UniqueHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (!process) {
+            continue;
+        }
+        wchar_t path[MAX_PATH * 2] = {};
+        DWORD size = MAX_PATH * 2;
+        if (QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+            _wcsicmp(path, imagePath.c_str()) == 0) {
+            ids.push_back(entry.th32ProcessID);
+        }
+    }
+    return ids;
+}
+
+// Reads the command line from the process's own parameter block, which works
+// the same on Windows and under Wine.
+std::wstring GetProcessCommandLine(DWORD processId) {
+    using QueryFn = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    UniqueHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (query == nullptr || !process) {
+        return std::wstring();
+    }
+    PROCESS_BASIC_INFORMATION basic{};
+    ULONG length = 0;
+    if (query(process.get(), ProcessBasicInformation, &basic, sizeof(basic), &length) != 0) {
+        return std::wstring();
+    }
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS parameters{};
+    if (!ReadProcessMemory(process.get(), basic.PebBaseAddress, &peb, sizeof(peb), nullptr) ||
+        !ReadProcessMemory(process.get(), peb.ProcessParameters, &parameters, sizeof(parameters),
+                           nullptr)) {
+        return std::wstring();
+    }
+    std::wstring commandLine(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (!ReadProcessMemory(process.get(), parameters.CommandLine.Buffer, commandLine.data(),
+                           parameters.CommandLine.Length, nullptr)) {
+        return std::wstring();
+    }
+    return commandLine;
+}
+
+void KillProcess(DWORD processId) {
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+    if (process) {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
+    }
+}
+
+} // namespace testing_support

@@ -1,0 +1,66 @@
+// Helpers for tests that work with real files, processes and windows.
+#pragma once
+
+#include "shell/scoped.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Folder of the running test executable; MovoraSetup.exe and the test
+// programs are built into the same folder.
+std::wstring ExeFolder();
+
+// Full path of a program built next to the test executable.
+std::wstring BuiltProgram(const std::wstring& fileName);
+
+// A fresh, empty folder below the temporary folder, removed with everything in
+// it when the object goes away.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const;
+
+  private:
+    std::wstring path_;
+};
+
+// Writes bytes to a file, replacing it. Fails the current test when it cannot.
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+
+// A started process; its handles are closed when the object goes away (the
+// process itself is left alone).
+struct StartedProcess {
+    UniqueHandle process;
+    DWORD id = 0;
+};
+
+// Starts commandLine (the program path quoted inside it as needed). Fails the
+// current test and returns an empty record when it cannot.
+StartedProcess StartProcess(const std::wstring& commandLine);
+
+// Waits up to timeoutMs for the process to end. Returns its exit code, or
+// STILL_ACTIVE when it did not end in time.
+DWORD WaitForExitCode(HANDLE process, DWORD timeoutMs);
+
+// The first visible top-level window of the given class that belongs to the
+// process, waiting up to timeoutMs for it; null when none appears.
+HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, DWORD timeoutMs);
+
+// Ids of the running processes whose image path equals imagePath (case-insensitive).
+std::vector<DWORD> FindProcessesByImage(const std::wstring& imagePath);
+
+// The command line another process was started with; empty when it cannot be read.
+std::wstring GetProcessCommandLine(DWORD processId);
+
+// Ends a process that a test started and waits for it; for clean-up only.
+void KillProcess(DWORD processId);
+
+} // namespace testing_support

@@ -28,14 +28,14 @@ struct AppState {
     bool uninstallMode = false;
     std::wstring feedUrl;
 
-    std::wstring latestVersion;                                   // guarded
-    std::wstring releaseNotes;                                    // guarded
-    std::wstring packageUrl;                                      // guarded
-    std::wstring packageSha256;                                   // guarded
+    std::wstring latestVersion;                                      // guarded
+    std::wstring releaseNotes;                                       // guarded
+    std::wstring packageUrl;                                         // guarded
+    std::wstring packageSha256;                                      // guarded
     std::wstring statusMessage = L"Looking up the current version."; // guarded
-    std::wstring appExePath;                                      // guarded
-    std::int32_t progressPercent = 0;                             // guarded
-    JobPhase phase = Checking;                                    // guarded
+    std::wstring appExePath;                                         // guarded
+    std::int32_t progressPercent = 0;                                // guarded
+    JobPhase phase = Checking;                                       // guarded
     std::mutex statusMutex;
 
     std::atomic<bool> cancelRequested{false};

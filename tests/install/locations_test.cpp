@@ -89,10 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
         InsideCase{L"C:\\Users\\a\\Movora\\app", L"C:/Users/a/x/../Movora", true},
         InsideCase{L"C:\\Users\\a\\Movora\\app", L"C:\\Users\\.\\a\\Movora", true},
         // A drive root: the bare drive and everything after a separator.
-        InsideCase{L"C:", L"C:\\", true},
-        InsideCase{L"C:\\Windows", L"C:\\", true},
-        InsideCase{L"c:/x", L"C:\\", true},
-        InsideCase{L"D:\\Windows", L"C:\\", false},
+        InsideCase{L"C:", L"C:\\", true}, InsideCase{L"C:\\Windows", L"C:\\", true},
+        InsideCase{L"c:/x", L"C:\\", true}, InsideCase{L"D:\\Windows", L"C:\\", false},
         InsideCase{L"C:x", L"C:\\", false}));
 
 TEST(IsPathInside, ResolvesARelativeDirectoryAgainstTheCurrentFolder) {

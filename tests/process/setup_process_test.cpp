@@ -87,8 +87,7 @@ TEST_F(SetupProcessTest, UninstallFromOutsideTheInstallRootOpensTheWindowDirectl
     std::error_code ignored;
     fs::remove(GetUninstallCopyPath(), ignored);
 
-    StartedProcess setup =
-        StartProcess(Quoted(BuiltProgram(L"MovoraSetup.exe")) + L" --UnInstall");
+    StartedProcess setup = StartProcess(Quoted(BuiltProgram(L"MovoraSetup.exe")) + L" --UnInstall");
     ASSERT_TRUE(setup.process);
     HWND window = WaitForProcessWindow(setup.id, L"MovoraSetup", kStartTimeoutMs);
     ASSERT_NE(window, nullptr);

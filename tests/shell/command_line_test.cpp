@@ -47,8 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                         L"https://a b/c?d=1"},
         CommandLineCase{L"MovoraSetup.exe --feed https://one --feed https://two", false, false,
                         L"https://two"},
-        CommandLineCase{L"MovoraSetup.exe --feed https://one --feed", false, false,
-                        L"https://one"},
+        CommandLineCase{L"MovoraSetup.exe --feed https://one --feed", false, false, L"https://one"},
         CommandLineCase{L"MovoraSetup.exe --feed", false, false, kDefault},
         // The argument after --feed is consumed, even when it looks like an option.
         CommandLineCase{L"MovoraSetup.exe --feed --update", false, false, L"--update"},

@@ -21,7 +21,8 @@ TEST(Utf8ToWide, KeepsEmbeddedNulls) {
 }
 
 TEST(Utf8ToWide, IllFormedInputBecomesReplacementCharacters) {
-    const std::wstring wide = Utf8ToWide("a\xFF" "b");
+    const std::wstring wide = Utf8ToWide("a\xFF"
+                                         "b");
     EXPECT_EQ(wide.front(), L'a');
     EXPECT_EQ(wide.back(), L'b');
     EXPECT_NE(wide.find(L'\uFFFD'), std::wstring::npos);

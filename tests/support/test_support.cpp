@@ -28,8 +28,9 @@ TempFolder::TempFolder() {
     GetTempPathW(MAX_PATH, temp);
     static unsigned counter = 0;
     for (;;) {
-        fs::path candidate = fs::path(temp) / (L"movora-test-" + std::to_wstring(GetCurrentProcessId()) +
-                                               L"-" + std::to_wstring(++counter));
+        fs::path candidate =
+            fs::path(temp) / (L"movora-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++counter));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
             path_ = candidate.wstring();

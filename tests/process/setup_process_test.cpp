@@ -146,6 +146,17 @@ TEST_F(SetupProcessTest, StaysInThisProcessWhenTheTemporaryCopyIsLocked) {
     CloseAndExpectExitZero(setup, window);
 }
 
+TEST_F(SetupProcessTest, AQuitMessageFromOutsideEndsTheProcessWithItsCode) {
+    StartedProcess setup = StartProcess(Quoted(BuiltProgram(L"MovoraSetup.exe")));
+    ASSERT_TRUE(setup.process);
+    HWND window = WaitForProcessWindow(setup.id, L"MovoraSetup", kStartTimeoutMs);
+    ASSERT_NE(window, nullptr);
+    // The loop ends while the window still exists: start-up destroys it and
+    // joins any worker before it returns the quit code.
+    ASSERT_TRUE(PostThreadMessageW(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 7, 0));
+    EXPECT_EQ(WaitForExitCode(setup.process.get(), kStartTimeoutMs), 7u);
+}
+
 // Sets the system DPI of the test prefix for the processes started while the
 // object lives.
 class SystemDpi {

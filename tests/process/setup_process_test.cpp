@@ -26,10 +26,17 @@ std::wstring Quoted(const std::wstring& path) {
     return L"\"" + path + L"\"";
 }
 
-RECT WorkAreaOfPrimaryMonitor() {
+// The window has the given size and stands centred in the work area (the
+// pointer starts on the primary monitor under the virtual display).
+void ExpectCentredWindow(HWND window, LONG width, LONG height) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    return work;
+    EXPECT_EQ(rect.right - rect.left, width);
+    EXPECT_EQ(rect.bottom - rect.top, height);
+    EXPECT_EQ(rect.left, work.left + (work.right - work.left - width) / 2);
+    EXPECT_EQ(rect.top, work.top + (work.bottom - work.top - height) / 2);
 }
 
 // Closes the window the way the system close command does and expects a
@@ -72,14 +79,7 @@ TEST_F(SetupProcessTest, OpensACentredWindowAndExitsZeroWhenClosed) {
               WS_POPUP);
     EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
 
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    const RECT work = WorkAreaOfPrimaryMonitor();
-    EXPECT_EQ(rect.right - rect.left, 480);
-    EXPECT_EQ(rect.bottom - rect.top, 560);
-    EXPECT_EQ(rect.left, work.left + (work.right - work.left - 480) / 2);
-    EXPECT_EQ(rect.top, work.top + (work.bottom - work.top - 560) / 2);
-
+    ExpectCentredWindow(window, 480, 560);
     CloseAndExpectExitZero(setup, window);
 }
 
@@ -182,13 +182,7 @@ TEST_F(SetupProcessTest, WindowIsScaledAt144Dpi) {
     ASSERT_TRUE(setup.process);
     HWND window = WaitForProcessWindow(setup.id, L"MovoraSetup", kStartTimeoutMs);
     ASSERT_NE(window, nullptr);
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    const RECT work = WorkAreaOfPrimaryMonitor();
-    EXPECT_EQ(rect.right - rect.left, 720);
-    EXPECT_EQ(rect.bottom - rect.top, 840);
-    EXPECT_EQ(rect.left, work.left + (work.right - work.left - 720) / 2);
-    EXPECT_EQ(rect.top, work.top + (work.bottom - work.top - 840) / 2);
+    ExpectCentredWindow(window, 720, 840);
     CloseAndExpectExitZero(setup, window);
 }
 

@@ -45,18 +45,15 @@ class HttpsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         g_app.cancelRequested.store(false);
-        const std::wstring script =
-            fs::path(MOVORA_TESTS_SOURCE_DIR "/support/https_test_server.py").wstring();
+        const fs::path script = MOVORA_TESTS_SOURCE_DIR "/support/https_test_server.py";
         const std::string hostFolder = HostPath(folder_.path());
-        std::wstring command;
-        if (hostFolder.empty()) {
-            command = L"python \"" + script + L"\" \"" + folder_.path() + L"\" 120";
-        } else {
-            // Under Wine the host's interpreter and openssl do the work.
-            command = L"Z:\\usr\\bin\\python3 \"" +
-                      fs::path(MOVORA_TESTS_SOURCE_DIR "/support/https_test_server.py").wstring() +
-                      L"\" \"" + fs::path(hostFolder).wstring() + L"\" 120";
-        }
+        // Under Wine the host's interpreter and openssl do the work; on
+        // Windows the ones on PATH.
+        const std::wstring interpreter = hostFolder.empty() ? L"python" : L"Z:\\usr\\bin\\python3";
+        const std::wstring folderArgument =
+            hostFolder.empty() ? folder_.path() : fs::path(hostFolder).wstring();
+        std::wstring command =
+            interpreter + L" \"" + script.wstring() + L"\" \"" + folderArgument + L"\" 120";
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info{};

@@ -1,0 +1,184 @@
+#include "feed/http_get.h"
+
+#include "shell/app_state.h"
+
+#include <winhttp.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <type_traits>
+
+namespace {
+
+constexpr wchar_t kUserAgent[] = L"MovoraSetup/0.1.0";
+constexpr wchar_t kProgressLabel[] = L"Downloading";
+constexpr int kResolveTimeoutMs = 8000;
+constexpr int kConnectTimeoutMs = 8000;
+constexpr int kSendTimeoutMs = 20000;
+constexpr int kReceiveTimeoutMs = 20000;
+constexpr int kHighestPercent = 99;
+
+constexpr DWORD kHostBufferChars = 256;
+constexpr DWORD kPathBufferChars = 2048;
+constexpr DWORD kExtraBufferChars = 1024;
+
+struct InternetCloser {
+    void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
+};
+using UniqueInternet = std::unique_ptr<std::remove_pointer_t<HINTERNET>, InternetCloser>;
+
+bool IsLocalHost(const std::wstring& host) {
+    return _wcsicmp(host.c_str(), L"localhost") == 0 || host == L"127.0.0.1";
+}
+
+// A numeric response header; 0 when the query fails or the header is absent.
+DWORD QueryNumberHeader(HINTERNET request, DWORD infoLevel) {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    WinHttpQueryHeaders(request, infoLevel | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX);
+    return value;
+}
+
+int ProgressPercent(std::uint32_t total, std::uint32_t contentLength) {
+    if (contentLength == 0) {
+        return 0;
+    }
+    const std::uint64_t percent = static_cast<std::uint64_t>(total) * 100u / contentLength;
+    return percent > kHighestPercent ? kHighestPercent : static_cast<int>(percent);
+}
+
+} // namespace
+
+bool CheckDownloadUrl(const std::wstring& url, std::wstring& host, std::wstring& pathAndQuery,
+                      INTERNET_PORT& port, bool& secure, std::wstring& error) {
+    wchar_t hostBuffer[kHostBufferChars] = {};
+    wchar_t pathBuffer[kPathBufferChars] = {};
+    wchar_t extraBuffer[kExtraBufferChars] = {};
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = hostBuffer;
+    parts.dwHostNameLength = kHostBufferChars;
+    parts.lpszUrlPath = pathBuffer;
+    parts.dwUrlPathLength = kPathBufferChars;
+    parts.lpszExtraInfo = extraBuffer;
+    parts.dwExtraInfoLength = kExtraBufferChars;
+    // Scheme name, user name and password stay unrequested: credentials in a
+    // URL are never used.
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+        error = L"The download address is not valid.";
+        return false;
+    }
+    std::wstring crackedHost(hostBuffer, parts.dwHostNameLength);
+    bool isSecure = false;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
+        isSecure = true;
+    } else if (parts.nScheme != INTERNET_SCHEME_HTTP || !IsLocalHost(crackedHost)) {
+        error = L"The download has to use HTTPS.";
+        return false;
+    }
+    host = std::move(crackedHost);
+    pathAndQuery.assign(pathBuffer, parts.dwUrlPathLength);
+    pathAndQuery.append(extraBuffer, parts.dwExtraInfoLength);
+    port = parts.nPort;
+    secure = isSecure;
+    return true;
+}
+
+bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgress) {
+    std::wstring host;
+    std::wstring pathAndQuery;
+    INTERNET_PORT port = 0;
+    bool secure = false;
+    if (!CheckDownloadUrl(url, host, pathAndQuery, port, secure, transfer.error)) {
+        return false;
+    }
+
+    // Declared in opening order, so they close request first, session last.
+    UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        transfer.error = L"Could not open a connection.";
+        return false;
+    }
+    WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                       kReceiveTimeoutMs);
+    UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(), port, 0));
+    UniqueInternet request;
+    if (connection) {
+        request.reset(WinHttpOpenRequest(connection.get(), L"GET", pathAndQuery.c_str(), nullptr,
+                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                         secure ? WINHTTP_FLAG_SECURE : 0));
+    }
+    if (!request ||
+        !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        transfer.error = L"Could not reach the download server.";
+        return false;
+    }
+
+    const DWORD status = QueryNumberHeader(request.get(), WINHTTP_QUERY_STATUS_CODE);
+    if (status < 200 || status > 299) {
+        transfer.error = L"The server returned an error.";
+        return false;
+    }
+    const std::uint32_t contentLength =
+        QueryNumberHeader(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+
+    // The file is created only now, after an accepted status. The runtime's
+    // default sharing lets others read and write it meanwhile.
+    std::ofstream file;
+    if (transfer.toFile) {
+        file.open(std::filesystem::path(transfer.filePath), std::ios::binary | std::ios::trunc);
+        if (!file.is_open()) {
+            transfer.error = L"Could not save the download.";
+            return false;
+        }
+    }
+
+    // One buffer, resized to whatever each pass announces.
+    std::vector<char> chunk;
+    std::uint32_t total = 0;
+    for (;;) {
+        if (g_app.cancelRequested.load()) {
+            transfer.error = L"Cancelled.";
+            return false;
+        }
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request.get(), &available)) {
+            transfer.error = L"The download stopped.";
+            return false;
+        }
+        if (available == 0) {
+            // A connection that breaks part-way can look like the end of the
+            // body to the HTTP stack; an announced length tells them apart.
+            if (contentLength != 0 && total != contentLength) {
+                transfer.error = L"The download stopped.";
+                return false;
+            }
+            return true;
+        }
+        chunk.resize(available);
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), chunk.data(), available, &read)) {
+            transfer.error = L"The download stopped.";
+            return false;
+        }
+        if (transfer.toFile) {
+            file.write(chunk.data(), static_cast<std::streamsize>(read));
+        } else {
+            transfer.body.insert(transfer.body.end(), chunk.data(), chunk.data() + read);
+        }
+        total += read;
+        if (reportProgress) {
+            SetJobProgress(kProgressLabel, ProgressPercent(total, contentLength));
+        }
+        if (!transfer.toFile && transfer.body.size() > kMemoryBodyCap) {
+            transfer.error = L"The release file was larger than expected.";
+            return false;
+        }
+    }
+}

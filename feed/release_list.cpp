@@ -1,0 +1,122 @@
+#include "feed/release_list.h"
+
+#include "feed/http_get.h"
+#include "feed/origins.h"
+#include "shell/app_state.h"
+#include "shell/text.h"
+
+namespace {
+
+// One memory-mode transfer without progress; the error text of a failure
+// that left no sentence becomes the generic one.
+bool FetchInto(const std::wstring& url, HttpTransfer& transfer, std::wstring& error) {
+    transfer = HttpTransfer{};
+    if (HttpGet(url, transfer, false)) {
+        return true;
+    }
+    error = transfer.error.empty() ? L"Could not read the release list." : transfer.error;
+    return false;
+}
+
+} // namespace
+
+bool FetchReleaseList(std::wstring& error) {
+    // feedUrl is fixed after start-up; no lock needed to read it.
+    std::wstring currentUrl = g_app.feedUrl;
+    HttpTransfer transfer;
+    std::wstring failure;
+    if (!FetchInto(currentUrl, transfer, failure)) {
+        const std::wstring fallback =
+            g_app.cancelRequested.load() ? std::wstring() : RewriteDownloadUrl(currentUrl);
+        if (fallback.empty()) {
+            error = failure;
+            return false;
+        }
+        // The first failure's sentence is dropped: only the last one counts.
+        currentUrl = fallback;
+        if (!FetchInto(currentUrl, transfer, failure)) {
+            error = failure;
+            return false;
+        }
+    }
+
+    const std::string_view document(transfer.body.data(), transfer.body.size());
+    const std::wstring version = ExtractJsonString(document, "version");
+    std::wstring package = ExtractJsonString(document, "package");
+    std::wstring notes = ExtractJsonString(document, "notes");
+    const std::wstring sha256 = ExtractJsonString(document, "sha256");
+    if (version.empty() || package.empty()) {
+        error = L"The release list is missing a version.";
+        return false;
+    }
+
+    // A list served by the download origin points its package there too.
+    if (currentUrl.rfind(Utf8ToWide(DownloadOrigin()), 0) == 0) {
+        std::wstring moved = RewriteDownloadUrl(package);
+        if (!moved.empty()) {
+            package = std::move(moved);
+        }
+    }
+    if (notes.size() > kReleaseNotesLimit) {
+        notes.resize(kReleaseNotesLimit);
+    }
+
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    g_app.latestVersion = version;
+    g_app.packageUrl = package;
+    g_app.releaseNotes = notes;
+    g_app.packageSha256 = sha256;
+    return true;
+}
+
+std::wstring ExtractJsonString(std::string_view document, std::string_view key) {
+    std::string needle;
+    needle.reserve(key.size() + 2);
+    needle.append(1, '"').append(key).append(1, '"');
+    const size_t keyAt = document.find(needle);
+    if (keyAt == std::string_view::npos) {
+        return std::wstring();
+    }
+    const size_t afterKey = keyAt + needle.size();
+    if (afterKey >= document.size()) {
+        return std::wstring();
+    }
+    const size_t colon = document.find(':', afterKey);
+    if (colon == std::string_view::npos) {
+        return std::wstring();
+    }
+    const size_t openingQuote = document.find('"', colon + 1);
+    if (openingQuote == std::string_view::npos) {
+        return std::wstring();
+    }
+
+    std::string value;
+    for (size_t i = openingQuote + 1; i < document.size(); ++i) {
+        const char byte = document[i];
+        if (byte == '\\' && i + 1 < document.size()) {
+            const char escaped = document[++i];
+            if (escaped == 'n') {
+                value.push_back('\n');
+            } else if (escaped != 'r') {
+                value.push_back(escaped);
+            }
+        } else if (byte == '"') {
+            break;
+        } else {
+            value.push_back(byte);
+        }
+    }
+    return Utf8ToWide(value);
+}
+
+std::wstring RewriteDownloadUrl(const std::wstring& url) {
+    const std::wstring releaseOrigin = Utf8ToWide(ReleaseServerOrigin());
+    const std::wstring downloadOrigin = Utf8ToWide(DownloadOrigin());
+    const size_t at = url.find(releaseOrigin);
+    if (releaseOrigin.empty() || at == std::wstring::npos) {
+        return std::wstring();
+    }
+    std::wstring moved = url;
+    moved.replace(at, releaseOrigin.size(), downloadOrigin);
+    return moved;
+}

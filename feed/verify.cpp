@@ -1,0 +1,90 @@
+#include "feed/verify.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+constexpr size_t kReadBufferSize = 0x40000;
+constexpr ULONG kDigestSize = 32;
+
+struct AlgorithmCloser {
+    void operator()(BCRYPT_ALG_HANDLE algorithm) const {
+        BCryptCloseAlgorithmProvider(algorithm, 0);
+    }
+};
+using UniqueAlgorithm = std::unique_ptr<std::remove_pointer_t<BCRYPT_ALG_HANDLE>, AlgorithmCloser>;
+
+struct HashDestroyer {
+    void operator()(BCRYPT_HASH_HANDLE hash) const { BCryptDestroyHash(hash); }
+};
+using UniqueHash = std::unique_ptr<std::remove_pointer_t<BCRYPT_HASH_HANDLE>, HashDestroyer>;
+
+} // namespace
+
+bool VerifySha256(const std::wstring& path, std::wstring& digest, std::wstring& error) {
+    BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
+    if (BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
+        error = L"Could not check the download.";
+        return false;
+    }
+    UniqueAlgorithm algorithm(rawAlgorithm);
+
+    DWORD objectLength = 0;
+    ULONG written = 0;
+    BCryptGetProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH,
+                      reinterpret_cast<PUCHAR>(&objectLength), sizeof(objectLength), &written, 0);
+    std::vector<UCHAR> hashObject(objectLength);
+    UCHAR hashValue[kDigestSize] = {};
+
+    // Declared after the object buffer, so the hash is destroyed before the
+    // buffer it lives in is freed.
+    BCRYPT_HASH_HANDLE rawHash = nullptr;
+    if (BCryptCreateHash(algorithm.get(), &rawHash,
+                         hashObject.empty() ? nullptr : hashObject.data(), objectLength, nullptr, 0,
+                         0) != 0) {
+        error = L"Could not check the download.";
+        return false;
+    }
+    UniqueHash hash(rawHash);
+
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    std::vector<char> buffer(kReadBufferSize);
+    while (file.good()) {
+        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const std::streamsize count = file.gcount();
+        if (count > 0) {
+            BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(buffer.data()),
+                           static_cast<ULONG>(count), 0);
+        }
+    }
+
+    if (BCryptFinishHash(hash.get(), hashValue, kDigestSize, 0) != 0) {
+        error = L"Could not check the download.";
+        return false;
+    }
+    static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
+    digest.clear();
+    digest.reserve(kDigestSize * 2);
+    for (UCHAR byte : hashValue) {
+        digest.push_back(kHexDigits[byte >> 4]);
+        digest.push_back(kHexDigits[byte & 0x0F]);
+    }
+    return true;
+}
+
+bool DigestMatches(std::wstring computed, std::wstring expected) {
+    for (std::wstring* text : {&computed, &expected}) {
+        for (wchar_t& unit : *text) {
+            unit = static_cast<wchar_t>(towlower(unit));
+        }
+    }
+    return computed == expected;
+}

@@ -154,17 +154,8 @@ TEST_F(UninstallEntryTest, FolderSizeOfAFileOrMissingPath) {
     EXPECT_EQ(GetFolderSizeKiB(folder_.path()), 4u);
 }
 
-class ShortcutTest : public SystemTest {
+class ShortcutTest : public ComSystemTest {
   protected:
-    void SetUp() override {
-        SystemTest::SetUp();
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    }
-    void TearDown() override {
-        CoUninitialize();
-        SystemTest::TearDown();
-    }
-
     // The link's properties as the shell reads them back.
     struct Link {
         std::wstring target, folder, description, icon;

@@ -188,8 +188,7 @@ TEST_F(StopRunningAppTest, FileHeldOutsideTheAppFolderGivesUpAfterAboutTwentySec
     StartedProcess bystander = StartApp(bystanderExe, false);
     ASSERT_TRUE(bystander.process);
     // This test process, outside the app folder, holds the executable open.
-    UniqueHandle holder(CreateFileW(AppExePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
+    UniqueHandle holder = HoldOpen(AppExePath());
     ASSERT_TRUE(Valid(holder));
 
     const ULONGLONG start = GetTickCount64();
@@ -243,8 +242,7 @@ TEST_F(IsFileFreeTest, ReadOnlyFileIsFreeUnlessHeld) {
     testing_support::WriteFileBytes(file, "MZ");
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_TRUE(IsFileFree(file));
-    UniqueHandle reader(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
+    UniqueHandle reader = HoldOpen(file);
     ASSERT_TRUE(Valid(reader));
     EXPECT_FALSE(IsFileFree(file));
 }

@@ -4,6 +4,7 @@
 #include "shell/app_state.h"
 #include "system/stop_app.h"
 
+#include <objbase.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -226,6 +227,13 @@ bool PipeListener::ClientImpersonationLevel(SECURITY_IMPERSONATION_LEVEL& level)
                                &size) != FALSE;
 }
 
+UniqueHandle HoldOpen(const std::wstring& path) {
+    UniqueHandle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(Valid(holder)) << "cannot hold " << fs::path(path).string();
+    return holder;
+}
+
 void SystemTest::SetUp() {
     CleanUp();
 }
@@ -265,6 +273,16 @@ std::wstring SystemTest::StatusText() {
 int SystemTest::StatusPercent() {
     std::lock_guard<std::mutex> lock(g_app.statusMutex);
     return g_app.progressPercent;
+}
+
+void ComSystemTest::SetUp() {
+    SystemTest::SetUp();
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+}
+
+void ComSystemTest::TearDown() {
+    CoUninitialize();
+    SystemTest::TearDown();
 }
 
 } // namespace system_testing

@@ -73,6 +73,11 @@ class PipeListener {
     OVERLAPPED overlapped_{};
 };
 
+// Opens the file for reading, sharing only reading, as another program
+// holding it would; the file cannot be written, deleted or opened exclusively
+// while the handle lives.
+UniqueHandle HoldOpen(const std::wstring& path);
+
 // Resets the job status and the cancel flag, ends stand-in processes and
 // removes the install root before and after each test; also removes the
 // Uninstall entry, the autostart value and both shortcuts.
@@ -85,6 +90,13 @@ class SystemTest : public ::testing::Test {
     void MarkStatus();
     std::wstring StatusText();
     int StatusPercent();
+};
+
+// A SystemTest with COM initialised apartment-threaded, as the worker jobs do.
+class ComSystemTest : public SystemTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
 };
 
 } // namespace system_testing

@@ -37,8 +37,15 @@ namespace tolerant {
 void Remove(const std::filesystem::path& path);
 
 // Removes a whole tree; stops at the first entry that cannot be removed and
-// leaves the rest in place.
+// leaves the rest in place. A symbolic link or junction is removed itself and
+// never entered, so the files it points to stay. Read-only files and folders
+// are removed too (the attribute is cleared first and put back when the
+// removal still fails). A missing path is no error.
 void RemoveTree(const std::filesystem::path& path);
+
+// True when the path is a symbolic link or junction (a reparse point); false
+// when it is anything else or cannot be queried.
+bool IsLink(const std::filesystem::path& path);
 
 // Creates the folder and its missing parents, ignoring failure.
 void CreateFolders(const std::filesystem::path& path);

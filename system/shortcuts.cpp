@@ -1,0 +1,86 @@
+#include "system/shortcuts.h"
+
+#include "install/fs_calls.h"
+#include "install/locations.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ComReleaser {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+template <typename T> using UniqueCom = std::unique_ptr<T, ComReleaser>;
+
+// The known folder's path; empty when it cannot be resolved.
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+    PWSTR raw = nullptr;
+    const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &raw);
+    std::wstring folder = SUCCEEDED(result) && raw != nullptr ? raw : L"";
+    CoTaskMemFree(raw);
+    return folder;
+}
+
+// Start menu programs first, then the desktop.
+const KNOWNFOLDERID* const kShortcutFolders[] = {&FOLDERID_Programs, &FOLDERID_Desktop};
+
+} // namespace
+
+void CreateAppShortcut(const std::wstring& appExePath) {
+    for (const KNOWNFOLDERID* id : kShortcutFolders) {
+        const std::wstring folder = KnownFolder(*id);
+        if (!folder.empty()) {
+            WriteShortcutFile(JoinPath(folder, kShortcutFileName), appExePath);
+        }
+    }
+}
+
+void WriteShortcutFile(const std::wstring& linkPath, const std::wstring& targetPath) {
+    IShellLinkW* rawLink = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&rawLink)))) {
+        return;
+    }
+    UniqueCom<IShellLinkW> link(rawLink);
+    link->SetPath(targetPath.c_str());
+    link->SetWorkingDirectory(fs::path(targetPath).parent_path().c_str());
+    link->SetDescription(L"Movora");
+    link->SetIconLocation(targetPath.c_str(), 0);
+
+    IPersistFile* rawFile = nullptr;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&rawFile)))) {
+        return;
+    }
+    UniqueCom<IPersistFile> file(rawFile);
+    // A folder that cannot be created makes the save fail, which is ignored.
+    tolerant::CreateFolders(fs::path(linkPath).parent_path());
+    file->Save(linkPath.c_str(), TRUE);
+}
+
+void RemoveAppShortcut() {
+    for (const KNOWNFOLDERID* id : kShortcutFolders) {
+        const std::wstring folder = KnownFolder(*id);
+        if (!folder.empty()) {
+            DeleteShortcutFile(JoinPath(folder, kShortcutFileName));
+        }
+    }
+}
+
+void DeleteShortcutFile(const std::wstring& linkPath) {
+    try {
+        if (!raising::Exists(linkPath)) {
+            return;
+        }
+    } catch (const fs::filesystem_error&) {
+        return;
+    }
+    tolerant::Remove(linkPath);
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW, linkPath.c_str(), nullptr);
+}

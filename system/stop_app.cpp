@@ -1,0 +1,172 @@
+#include "system/stop_app.h"
+
+#include "install/fs_calls.h"
+#include "install/locations.h"
+#include "shell/app_state.h"
+#include "shell/scoped.h"
+
+#include <tlhelp32.h>
+
+#include <exception>
+#include <filesystem>
+
+namespace {
+
+constexpr DWORD kPollIntervalMs = 250;
+constexpr int kFirstPhasePolls = 60;
+constexpr int kFirstForcedStopPoll = 12;
+constexpr int kSecondPhasePolls = 20;
+constexpr UINT kTerminatedExitCode = 1;
+constexpr DWORD kTerminateWaitMs = 4000;
+constexpr DWORD kImagePathChars = 520;
+constexpr wchar_t kQuitPipeName[] = L"\\\\.\\pipe\\MovoraInstance";
+constexpr char kQuitMessage[] = {'q', 'u', 'i', 't'};
+
+// An existence test that cannot be answered (access denied on a parent, for
+// example) counts as "there": the polls and the exclusive-open probe decide.
+bool ExistsOrUnknown(const std::wstring& path) {
+    try {
+        return raising::Exists(path);
+    } catch (const std::filesystem::filesystem_error&) {
+        return true;
+    }
+}
+
+bool AppIsGone(const std::wstring& appFolder, const std::wstring& appExePath) {
+    return FindAppProcesses(appFolder).empty() && IsFileFree(appExePath);
+}
+
+} // namespace
+
+bool StopRunningApp(const std::wstring& appExePath) {
+    const std::wstring appFolder = std::filesystem::path(appExePath).parent_path().wstring();
+    if (!ExistsOrUnknown(appExePath)) {
+        return true;
+    }
+    SetJobProgress(L"Closing Movora", 100);
+    SendQuitMessage();
+
+    for (int poll = 0; poll < kFirstPhasePolls; ++poll) {
+        if (g_app.cancelRequested.load()) {
+            return false;
+        }
+        const std::vector<DWORD> processes = FindAppProcesses(appFolder);
+        if (processes.empty() && IsFileFree(appExePath)) {
+            return true;
+        }
+        if (poll == kFirstForcedStopPoll) {
+            TerminateProcesses(processes);
+        }
+        Sleep(kPollIntervalMs);
+    }
+
+    TerminateProcesses(FindAppProcesses(appFolder));
+
+    for (int poll = 0; poll < kSecondPhasePolls; ++poll) {
+        if (g_app.cancelRequested.load()) {
+            return false;
+        }
+        if (AppIsGone(appFolder, appExePath)) {
+            return true;
+        }
+        Sleep(kPollIntervalMs);
+    }
+    return false;
+}
+
+void SendQuitMessage() {
+    // Identification level: a server impersonating this client can learn who
+    // it is, but cannot act with the user's rights.
+    UniqueHandle pipe(CreateFileW(kQuitPipeName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (!Valid(pipe)) {
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(pipe.get(), kQuitMessage, sizeof(kQuitMessage), &written, nullptr);
+}
+
+std::vector<DWORD> FindAppProcesses(const std::wstring& appFolder) {
+    std::vector<DWORD> processIds;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!Valid(snapshot)) {
+        return processIds;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        const std::wstring imagePath = GetProcessImagePath(entry.th32ProcessID);
+        if (imagePath.empty()) {
+            continue;
+        }
+        try {
+            if (IsPathInside(imagePath, appFolder)) {
+                processIds.push_back(entry.th32ProcessID);
+            }
+        } catch (const std::filesystem::filesystem_error&) {
+            // The folder cannot be made absolute, so no process can be matched
+            // to it: as with a failed snapshot, the file probe alone decides.
+            return {};
+        }
+    }
+    return processIds;
+}
+
+std::wstring GetProcessImagePath(DWORD processId) {
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) {
+        return std::wstring();
+    }
+    wchar_t buffer[kImagePathChars];
+    DWORD size = kImagePathChars;
+    if (!QueryFullProcessImageNameW(process.get(), 0, buffer, &size)) {
+        return std::wstring();
+    }
+    return std::wstring(buffer, size);
+}
+
+void TerminateProcesses(const std::vector<DWORD>& processIds) {
+    for (const DWORD processId : processIds) {
+        UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+        if (!process) {
+            continue;
+        }
+        TerminateProcess(process.get(), kTerminatedExitCode);
+        WaitForSingleObject(process.get(), kTerminateWaitMs);
+    }
+}
+
+namespace {
+
+// Opens the file with no sharing and closes it again; on failure leaves the
+// Windows error in error.
+bool OpensExclusively(const std::wstring& filePath, DWORD access, DWORD& error) {
+    UniqueHandle file(CreateFileW(filePath.c_str(), access, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    error = Valid(file) ? ERROR_SUCCESS : GetLastError();
+    return Valid(file);
+}
+
+bool IsInUseError(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+} // namespace
+
+bool IsFileFree(const std::wstring& filePath) {
+    if (!ExistsOrUnknown(filePath)) {
+        return true;
+    }
+    DWORD error = ERROR_SUCCESS;
+    if (OpensExclusively(filePath, GENERIC_READ | GENERIC_WRITE, error)) {
+        return true;
+    }
+    if (IsInUseError(error)) {
+        return false;
+    }
+    // A read-only or write-denied file refuses the read-write open before any
+    // sharing test, so ask again for reading alone: still exclusive, it fails
+    // with a sharing violation only while another handle is open.
+    return OpensExclusively(filePath, GENERIC_READ, error) || !IsInUseError(error);
+}

@@ -1,0 +1,93 @@
+#include "system/uninstall_entry.h"
+
+#include "install/fs_calls.h"
+#include "shell/scoped.h"
+
+#include <cwchar>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr wchar_t kSetupVersion[] = L"0.1.3";
+
+void SetRegistryDword(HKEY key, const wchar_t* name, DWORD value) {
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+std::wstring TodayAsText() {
+    SYSTEMTIME today{};
+    GetLocalTime(&today);
+    wchar_t text[16] = {};
+    swprintf(text, 16, L"%04u%02u%02u", static_cast<unsigned>(today.wYear),
+             static_cast<unsigned>(today.wMonth), static_cast<unsigned>(today.wDay));
+    return text;
+}
+
+} // namespace
+
+void WriteUninstallEntry(const std::wstring& appExePath, const std::wstring& setupExePath,
+                         const std::wstring& version) {
+    HKEY rawKey = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallEntryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &rawKey, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    UniqueKey key(rawKey);
+    const std::wstring appFolder = fs::path(appExePath).parent_path().wstring();
+
+    SetRegistryString(key.get(), L"DisplayName", L"Movora");
+    SetRegistryString(key.get(), L"DisplayVersion", version.empty() ? kSetupVersion : version);
+    SetRegistryString(key.get(), L"Publisher", L"Movora");
+    SetRegistryString(key.get(), L"InstallLocation", appFolder);
+    SetRegistryString(key.get(), L"DisplayIcon", appExePath + L",0");
+    // Quoted, so a path with spaces stays one argument.
+    SetRegistryString(key.get(), L"UninstallString", L"\"" + setupExePath + L"\" --uninstall");
+    SetRegistryString(key.get(), L"InstallDate", TodayAsText());
+    SetRegistryDword(key.get(), L"NoModify", 1);
+    SetRegistryDword(key.get(), L"NoRepair", 1);
+    const std::uint32_t sizeKiB = GetFolderSizeKiB(appFolder);
+    if (sizeKiB != 0) {
+        SetRegistryDword(key.get(), L"EstimatedSize", sizeKiB);
+    }
+}
+
+LSTATUS SetRegistryString(HKEY key, const wchar_t* name, const std::wstring& text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::uint32_t GetFolderSizeKiB(const std::wstring& folder) {
+    try {
+        if (!raising::Exists(folder)) {
+            return 0;
+        }
+    } catch (const fs::filesystem_error&) {
+        return 0; // cannot be examined: no estimate, an earlier one stays
+    }
+
+    std::uint64_t totalBytes = 0;
+    std::error_code error;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                        error);
+    // Any error of the walk itself ends it (the iterator becomes the end).
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        // The library takes a junction for a plain folder: never enter a link.
+        if (tolerant::IsLink(it->path())) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        std::error_code entryError;
+        if (!it->is_regular_file(entryError)) {
+            continue;
+        }
+        const std::uintmax_t size = it->file_size(entryError);
+        if (!entryError) {
+            totalBytes += size;
+        }
+    }
+    const std::uint64_t kib = totalBytes / 1024;
+    return kib > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kib);
+}

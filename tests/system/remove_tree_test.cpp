@@ -1,0 +1,151 @@
+// The tolerant tree removal: whole trees, read-only entries, entries held
+// open, and links that must never take what they point to with them.
+#include "install/fs_calls.h"
+
+#include "tests/system/system_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class RemoveTreeTest : public ::testing::Test {
+  protected:
+    std::wstring Make(const std::wstring& relative, const std::string& bytes = "data") {
+        const fs::path path = fs::path(folder_.path()) / relative;
+        fs::create_directories(path.parent_path());
+        testing_support::WriteFileBytes(path.wstring(), bytes);
+        return path.wstring();
+    }
+
+    testing_support::TempFolder folder_;
+};
+
+TEST_F(RemoveTreeTest, RemovesNestedFoldersAndReadOnlyEntries) {
+    Make(L"tree\\a.txt");
+    const std::wstring readOnlyFile = Make(L"tree\\sub\\deeper\\locked.txt");
+    const std::wstring readOnlyFolder = folder_ / L"tree\\sub";
+    ASSERT_TRUE(SetFileAttributesW(readOnlyFile.c_str(), FILE_ATTRIBUTE_READONLY));
+    SetFileAttributesW(readOnlyFolder.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    tolerant::RemoveTree(folder_ / L"tree");
+    EXPECT_FALSE(fs::exists(folder_ / L"tree"));
+}
+
+TEST_F(RemoveTreeTest, SingleFileAndMissingPath) {
+    const std::wstring file = Make(L"single.bin");
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    tolerant::RemoveTree(file);
+    EXPECT_FALSE(fs::exists(file));
+    tolerant::RemoveTree(folder_ / L"missing\\deeper"); // no error, nothing happens
+    EXPECT_TRUE(fs::exists(folder_.path()));
+}
+
+TEST_F(RemoveTreeTest, HeldFileStopsTheRemovalAndKeepsItsAttribute) {
+    const std::wstring held = Make(L"tree\\held.log");
+    ASSERT_TRUE(SetFileAttributesW(held.c_str(), FILE_ATTRIBUTE_READONLY));
+    UniqueHandle holder = system_testing::HoldOpen(held);
+    ASSERT_TRUE(Valid(holder));
+
+    tolerant::RemoveTree(folder_ / L"tree");
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(folder_ / L"tree"));
+    // The removal cleared the attribute to try; it must put it back.
+    EXPECT_NE(GetFileAttributesW(held.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    holder.reset();
+    tolerant::RemoveTree(folder_ / L"tree");
+    EXPECT_FALSE(fs::exists(folder_ / L"tree"));
+}
+
+using ToUnixFn = char*(CDECL*)(LPCWSTR);
+
+// Wine's own translation of a Windows path into a host path; null elsewhere.
+ToUnixFn HostPathFunction() {
+    return reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+}
+
+std::string HostPath(const std::wstring& path) {
+    const ToUnixFn toUnix = HostPathFunction();
+    char* text = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+    const std::string result = text != nullptr ? text : "";
+    HeapFree(GetProcessHeap(), 0, text);
+    return result;
+}
+
+// Runs a program of the host system under Wine and waits until done() holds
+// (a host program's end cannot be waited for through its handle).
+template <typename Done> bool RunHostProgram(const std::string& commandLine, Done done) {
+    std::wstring wide(commandLine.begin(), commandLine.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    for (int i = 0; i < 100 && !done(); ++i) {
+        Sleep(50);
+    }
+    return done();
+}
+
+// Makes link a link to the folder target: a Windows symbolic link where the
+// platform makes one, otherwise (under Wine, whose call does nothing) a
+// symbolic link of the host system, which Wine shows as a reparse point.
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+    CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY |
+                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    if (tolerant::IsLink(link)) {
+        return true;
+    }
+    if (HostPathFunction() == nullptr) {
+        return false;
+    }
+    return RunHostProgram("Z:\\usr\\bin\\ln -s " + HostPath(target) + " " + HostPath(link),
+                          [&] { return tolerant::IsLink(link); });
+}
+
+// Removes a link the code under test had to leave (Wine cannot remove a host
+// link through its own calls, and the library's removal would follow it).
+void RemoveLeftLink(const std::wstring& link) {
+    if (tolerant::IsLink(link) && HostPathFunction() != nullptr) {
+        RunHostProgram("Z:\\usr\\bin\\rm " + HostPath(link),
+                       [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+    }
+}
+
+TEST_F(RemoveTreeTest, LinkInsideTheTreeNeverTakesItsTarget) {
+    const std::wstring precious = Make(L"elsewhere\\precious.txt");
+    Make(L"tree\\logs\\a.log");
+    const std::wstring link = folder_ / L"tree\\logs\\linked";
+    const std::wstring topLink = folder_ / L"toplink";
+    ScopeExit removeLinks([&] {
+        RemoveLeftLink(link);
+        RemoveLeftLink(topLink);
+    });
+    if (!MakeFolderLink(link, folder_ / L"elsewhere")) {
+        GTEST_SKIP() << "this platform makes no folder links";
+    }
+    ASSERT_TRUE(fs::exists(link + L"\\precious.txt")) << "the link does not lead to its target";
+
+    tolerant::RemoveTree(folder_ / L"tree");
+    EXPECT_TRUE(fs::exists(precious));
+    // Either the link went (Windows removes the link itself) or the removal
+    // stopped at it (Wine cannot remove a host link); never further.
+    EXPECT_TRUE(!fs::exists(folder_ / L"tree") || tolerant::IsLink(link));
+
+    // The tree itself being a link: only the link may go.
+    ASSERT_TRUE(MakeFolderLink(topLink, folder_ / L"elsewhere"));
+    tolerant::RemoveTree(topLink);
+    EXPECT_TRUE(fs::exists(precious));
+}
+
+} // namespace

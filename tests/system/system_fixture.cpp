@@ -1,0 +1,288 @@
+#include "tests/system/system_fixture.h"
+
+#include "install/locations.h"
+#include "shell/app_state.h"
+#include "system/stop_app.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+using testing_support::StartedProcess;
+
+namespace system_testing {
+
+namespace {
+
+// Through the older folder interface on purpose, as a second opinion on the
+// known folders the code under test resolves.
+std::wstring ShellFolder(int csidl) {
+    wchar_t folder[MAX_PATH] = {};
+    EXPECT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder)));
+    return folder;
+}
+
+bool IsRunning(DWORD processId) {
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == processId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::wstring InstallRootPath() {
+    return ShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Movora";
+}
+
+std::wstring AppFolderPath() {
+    return InstallRootPath() + L"\\app";
+}
+
+std::wstring AppExePath() {
+    return AppFolderPath() + L"\\Movora.exe";
+}
+
+void PlaceApp(const std::wstring& exePath, const std::vector<std::string>& variant) {
+    const fs::path exe(exePath);
+    fs::create_directories(exe.parent_path());
+    ASSERT_TRUE(
+        CopyFileW(testing_support::BuiltProgram(L"Movora.exe").c_str(), exePath.c_str(), FALSE))
+        << "cannot copy the stand-in app: " << GetLastError();
+    if (!variant.empty()) {
+        std::ofstream out(fs::path(exe).replace_extension(L".variant"));
+        for (const std::string& line : variant) {
+            out << line << "\n";
+        }
+    }
+}
+
+StartedProcess StartApp(const std::wstring& exePath, bool waitForWindow) {
+    StartedProcess started = testing_support::StartProcess(L"\"" + exePath + L"\"");
+    if (!started.process) {
+        return started;
+    }
+    if (waitForWindow) {
+        EXPECT_NE(testing_support::WaitForProcessWindow(started.id, L"MovoraApp", 10000), nullptr)
+            << "the stand-in app showed no window";
+    } else {
+        const ULONGLONG deadline = GetTickCount64() + 10000;
+        while (!IsRunning(started.id) && GetTickCount64() < deadline) {
+            Sleep(20);
+        }
+    }
+    return started;
+}
+
+void KillProcessesInside(const std::wstring& folder) {
+    for (const DWORD id : FindAppProcesses(folder)) {
+        testing_support::KillProcess(id);
+    }
+}
+
+void RemoveTestTree(const std::wstring& path) {
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(path, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(path, ignored);
+}
+
+std::wstring ProgramsFolder() {
+    return ShellFolder(CSIDL_PROGRAMS);
+}
+
+std::wstring DesktopFolder() {
+    return ShellFolder(CSIDL_DESKTOPDIRECTORY);
+}
+
+std::wstring RegistryValue::Text() const {
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    if (!text.empty() && text.back() == L'\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+DWORD RegistryValue::Dword() const {
+    DWORD value = 0;
+    if (bytes.size() == sizeof(value)) {
+        memcpy(&value, bytes.data(), sizeof(value));
+    }
+    return value;
+}
+
+RegistryValue ReadRegistryValue(const wchar_t* keyPath, const wchar_t* name, HKEY root) {
+    RegistryValue value;
+    HKEY rawKey = nullptr;
+    if (RegOpenKeyExW(root, keyPath, 0, KEY_QUERY_VALUE, &rawKey) != ERROR_SUCCESS) {
+        return value;
+    }
+    UniqueKey key(rawKey);
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
+        return value;
+    }
+    value.bytes.resize(size);
+    value.found = RegQueryValueExW(key.get(), name, nullptr, &value.type, value.bytes.data(),
+                                   &size) == ERROR_SUCCESS;
+    value.bytes.resize(size);
+    return value;
+}
+
+bool RegistryKeyExists(const wchar_t* keyPath) {
+    HKEY rawKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath, 0, KEY_QUERY_VALUE, &rawKey) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(rawKey);
+    return true;
+}
+
+void WriteRegistryString(const wchar_t* keyPath, const wchar_t* name, const std::wstring& text) {
+    HKEY rawKey = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &rawKey, nullptr),
+              ERROR_SUCCESS);
+    UniqueKey key(rawKey);
+    ASSERT_EQ(RegSetValueExW(key.get(), name, 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
+
+PipeListener::PipeListener()
+    : pipe_(CreateNamedPipeW(L"\\\\.\\pipe\\MovoraInstance",
+                             PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE | PIPE_WAIT,
+                             1, 0, 64, 0, nullptr)),
+      event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    EXPECT_TRUE(Valid(pipe_)) << "cannot serve the quit pipe: " << GetLastError();
+    overlapped_.hEvent = event_.get();
+    if (Valid(pipe_) && !ConnectNamedPipe(pipe_.get(), &overlapped_) &&
+        GetLastError() == ERROR_PIPE_CONNECTED) {
+        SetEvent(event_.get());
+    }
+}
+
+PipeListener::~PipeListener() {
+    if (Valid(pipe_)) {
+        CancelIo(pipe_.get());
+        DWORD ignored = 0;
+        GetOverlappedResult(pipe_.get(), &overlapped_, &ignored, TRUE);
+    }
+}
+
+bool PipeListener::Connected(DWORD timeoutMs) {
+    return Valid(pipe_) && WaitForSingleObject(event_.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+std::string PipeListener::ReadAll() {
+    std::string bytes;
+    if (!Connected(0)) {
+        return bytes;
+    }
+    for (;;) {
+        char buffer[64];
+        DWORD read = 0;
+        OVERLAPPED readOverlapped{};
+        readOverlapped.hEvent = event_.get();
+        ResetEvent(event_.get());
+        if (!ReadFile(pipe_.get(), buffer, sizeof(buffer), nullptr, &readOverlapped) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            break;
+        }
+        if (!GetOverlappedResult(pipe_.get(), &readOverlapped, &read, TRUE) || read == 0) {
+            break;
+        }
+        bytes.append(buffer, read);
+    }
+    SetEvent(event_.get());
+    return bytes;
+}
+
+bool PipeListener::ClientImpersonationLevel(SECURITY_IMPERSONATION_LEVEL& level) {
+    if (!Connected(0) || !ImpersonateNamedPipeClient(pipe_.get())) {
+        return false;
+    }
+    ScopeExit revert([] { RevertToSelf(); });
+    HANDLE rawToken = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &rawToken)) {
+        return false;
+    }
+    UniqueHandle token(rawToken);
+    DWORD size = 0;
+    return GetTokenInformation(token.get(), TokenImpersonationLevel, &level, sizeof(level),
+                               &size) != FALSE;
+}
+
+UniqueHandle HoldOpen(const std::wstring& path) {
+    UniqueHandle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(Valid(holder)) << "cannot hold " << fs::path(path).string();
+    return holder;
+}
+
+void SystemTest::SetUp() {
+    CleanUp();
+}
+
+void SystemTest::TearDown() {
+    CleanUp();
+}
+
+void SystemTest::CleanUp() {
+    g_app.cancelRequested = false;
+    KillProcessesInside(InstallRootPath());
+    RemoveTestTree(InstallRootPath());
+    RegDeleteKeyW(HKEY_CURRENT_USER,
+                  L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Movora");
+    HKEY run = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                      KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+        RegDeleteValueW(run, L"Movora");
+        RegCloseKey(run);
+    }
+    for (const std::wstring& folder : {ProgramsFolder(), DesktopFolder()}) {
+        DeleteFileW((folder + L"\\Movora.lnk").c_str());
+    }
+}
+
+void SystemTest::MarkStatus() {
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    g_app.statusMessage = L"untouched";
+    g_app.progressPercent = 7;
+}
+
+std::wstring SystemTest::StatusText() {
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    return g_app.statusMessage;
+}
+
+int SystemTest::StatusPercent() {
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    return g_app.progressPercent;
+}
+
+void ComSystemTest::SetUp() {
+    SystemTest::SetUp();
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+}
+
+void ComSystemTest::TearDown() {
+    CoUninitialize();
+    SystemTest::TearDown();
+}
+
+} // namespace system_testing

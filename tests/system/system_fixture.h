@@ -1,0 +1,102 @@
+// Shared set-up for the tests of stopping the app, registration and the
+// uninstall sequence: a clean install root, stand-in app processes that are
+// always ended, and readers for the registry and the quit pipe.
+#pragma once
+
+#include "shell/scoped.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace system_testing {
+
+// LocalAppData\Movora, LocalAppData\Movora\app and the app executable in it.
+std::wstring InstallRootPath();
+std::wstring AppFolderPath();
+std::wstring AppExePath();
+
+// Copies the built stand-in Movora.exe to exePath (creating its folder) and
+// writes the variant file next to it, one option a line (none: no file).
+void PlaceApp(const std::wstring& exePath, const std::vector<std::string>& variant = {});
+
+// Starts the program at exePath. With waitForWindow, waits until its window is
+// up (and so its pipe is served); otherwise until it shows in the process list.
+testing_support::StartedProcess StartApp(const std::wstring& exePath, bool waitForWindow = true);
+
+// Ends every process whose executable lies inside folder and waits for each.
+void KillProcessesInside(const std::wstring& folder);
+
+// Removes a folder tree the test made, read-only entries included.
+void RemoveTestTree(const std::wstring& path);
+
+// The Start menu programs folder and the desktop folder.
+std::wstring ProgramsFolder();
+std::wstring DesktopFolder();
+
+// One registry value as stored.
+struct RegistryValue {
+    bool found = false;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+    std::wstring Text() const; // a REG_SZ value without its terminating null
+    DWORD Dword() const;
+};
+RegistryValue ReadRegistryValue(const wchar_t* keyPath, const wchar_t* name,
+                                HKEY root = HKEY_CURRENT_USER);
+bool RegistryKeyExists(const wchar_t* keyPath);
+void WriteRegistryString(const wchar_t* keyPath, const wchar_t* name, const std::wstring& text);
+
+// A server instance of "\\.\pipe\MovoraInstance" standing in for the app,
+// so a test sees what a client sent, or that no client came at all.
+class PipeListener {
+  public:
+    PipeListener();
+    ~PipeListener();
+    PipeListener(const PipeListener&) = delete;
+    PipeListener& operator=(const PipeListener&) = delete;
+    // True once a client has connected (waiting up to timeoutMs).
+    bool Connected(DWORD timeoutMs);
+    // Everything the connected client wrote before it closed its end.
+    std::string ReadAll();
+    // The impersonation level the client allowed; false when this platform
+    // cannot impersonate a pipe client.
+    bool ClientImpersonationLevel(SECURITY_IMPERSONATION_LEVEL& level);
+
+  private:
+    UniqueHandle pipe_;
+    UniqueHandle event_;
+    OVERLAPPED overlapped_{};
+};
+
+// Opens the file for reading, sharing only reading, as another program
+// holding it would; the file cannot be written, deleted or opened exclusively
+// while the handle lives.
+UniqueHandle HoldOpen(const std::wstring& path);
+
+// Resets the job status and the cancel flag, ends stand-in processes and
+// removes the install root before and after each test; also removes the
+// Uninstall entry, the autostart value and both shortcuts.
+class SystemTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    void CleanUp();
+    // Sets a status text no operation under test uses, to see whether one changed it.
+    void MarkStatus();
+    std::wstring StatusText();
+    int StatusPercent();
+};
+
+// A SystemTest with COM initialised apartment-threaded, as the worker jobs do.
+class ComSystemTest : public SystemTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+} // namespace system_testing

@@ -1,0 +1,228 @@
+// RunUninstall over a real install root, registry, shortcuts and processes.
+#include "system/uninstall.h"
+
+#include "shell/app_state.h"
+#include "system/autostart.h"
+#include "system/shortcuts.h"
+#include "system/uninstall_entry.h"
+#include "tests/system/system_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace system_testing;
+using testing_support::StartedProcess;
+
+namespace {
+
+class UninstallTest : public ComSystemTest {
+  protected:
+    std::wstring Root(const std::wstring& relative) { return InstallRootPath() + L"\\" + relative; }
+
+    void MakeFile(const std::wstring& relative) {
+        const fs::path path = Root(relative);
+        fs::create_directories(path.parent_path());
+        testing_support::WriteFileBytes(path.wstring(), "data");
+    }
+
+    // What an install and the app leave behind: the app and its folders, the
+    // data, the setup copies, an entry the list does not name, the shortcuts,
+    // the Uninstall entry and the autostart value.
+    void InstallEverything(const std::vector<std::string>& appVariant = {}) {
+        PlaceApp(AppExePath(), appVariant);
+        for (const wchar_t* file :
+             {L"app\\lib\\codec.dll", L"staging\\pkg\\Movora.exe", L"app.previous\\Movora.exe",
+              L"logs\\a.log", L"logs\\b.log", L"buffer\\clip.bin", L"thumbnails\\t.png",
+              L"clipmeta\\m.json", L"settings.json", L"MovoraSetup.exe", L"MovoraSetup.exe.old",
+              L"extra.txt", L"extra folder\\y.txt"}) {
+            MakeFile(file);
+        }
+        CreateAppShortcut(AppExePath());
+        WriteUninstallEntry(AppExePath(), Root(L"MovoraSetup.exe"), L"1.0.0");
+        WriteRegistryString(kRunKey, kAutostartValueName, L"\"" + AppExePath() + L"\"");
+        ASSERT_TRUE(fs::exists(ProgramsFolder() + L"\\Movora.lnk"));
+        ASSERT_TRUE(RegistryKeyExists(kUninstallEntryKey));
+    }
+
+    // Everything InstallEverything made is still there.
+    void ExpectNothingRemoved() {
+        for (const wchar_t* file : {L"app\\Movora.exe", L"app\\lib\\codec.dll", L"logs\\a.log",
+                                    L"settings.json", L"MovoraSetup.exe", L"extra.txt"}) {
+            EXPECT_TRUE(fs::exists(Root(file))) << fs::path(file).string();
+        }
+        EXPECT_TRUE(fs::exists(ProgramsFolder() + L"\\Movora.lnk"));
+        EXPECT_TRUE(fs::exists(DesktopFolder() + L"\\Movora.lnk"));
+        EXPECT_TRUE(ReadRegistryValue(kRunKey, kAutostartValueName).found);
+        EXPECT_TRUE(RegistryKeyExists(kUninstallEntryKey));
+    }
+
+    void ExpectRegistrationGone() {
+        EXPECT_FALSE(fs::exists(ProgramsFolder() + L"\\Movora.lnk"));
+        EXPECT_FALSE(fs::exists(DesktopFolder() + L"\\Movora.lnk"));
+        EXPECT_FALSE(ReadRegistryValue(kRunKey, kAutostartValueName).found);
+    }
+};
+
+// The delayed deletions Windows keeps for the next restart, lower-cased.
+std::wstring PendingRestartDeletions() {
+    const RegistryValue value =
+        ReadRegistryValue(L"System\\CurrentControlSet\\Control\\Session Manager",
+                          L"PendingFileRenameOperations", HKEY_LOCAL_MACHINE);
+    std::wstring text(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / 2);
+    std::transform(text.begin(), text.end(), text.begin(), towlower);
+    return text;
+}
+
+TEST_F(UninstallTest, NothingInstalledRemovesTheEntryAndSucceeds) {
+    WriteUninstallEntry(AppExePath(), Root(L"MovoraSetup.exe"), L"1.0.0");
+    RemoveTestTree(InstallRootPath());
+    std::wstring message = L"kept";
+
+    EXPECT_TRUE(RunUninstall(message));
+    EXPECT_EQ(message, L"kept");
+    EXPECT_EQ(StatusText(), L"Removing Movora");
+    EXPECT_EQ(StatusPercent(), 50);
+    EXPECT_FALSE(fs::exists(InstallRootPath()));
+    EXPECT_FALSE(RegistryKeyExists(kUninstallEntryKey));
+    // This test program was started from the build folder, which belongs to
+    // neither the install root nor the uninstall copy: it must not be deleted.
+    EXPECT_EQ(PendingRestartDeletions().find(L"system_tests.exe"), std::wstring::npos);
+}
+
+TEST_F(UninstallTest, FullInstallWithTheAppRunningGoesEntirely) {
+    InstallEverything();
+    StartedProcess app = StartApp(AppExePath());
+    ASSERT_TRUE(app.process);
+    std::wstring message;
+
+    EXPECT_TRUE(RunUninstall(message));
+    EXPECT_EQ(message, L"");
+    EXPECT_EQ(testing_support::WaitForExitCode(app.process.get(), 0), 0u) << "it should have quit";
+    EXPECT_FALSE(fs::exists(InstallRootPath()));
+    EXPECT_FALSE(RegistryKeyExists(kUninstallEntryKey));
+    ExpectRegistrationGone();
+}
+
+TEST_F(UninstallTest, ReadOnlyFilesAreRemovedToo) {
+    InstallEverything();
+    for (const wchar_t* file : {L"app\\Movora.exe", L"logs\\a.log", L"settings.json"}) {
+        ASSERT_TRUE(SetFileAttributesW(Root(file).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    std::wstring message;
+    EXPECT_TRUE(RunUninstall(message));
+    EXPECT_FALSE(fs::exists(InstallRootPath()));
+}
+
+TEST_F(UninstallTest, DataFileHeldOpenInLogsStaysAndTheRestGoes) {
+    InstallEverything();
+    UniqueHandle holder = HoldOpen(Root(L"logs\\a.log"));
+    ASSERT_TRUE(Valid(holder));
+    std::wstring message;
+
+    EXPECT_TRUE(RunUninstall(message));
+    EXPECT_TRUE(fs::exists(Root(L"logs\\a.log")));
+    // Entries after "logs" in the removal list still went.
+    for (const wchar_t* gone :
+         {L"app", L"staging", L"app.previous", L"buffer", L"thumbnails", L"clipmeta",
+          L"settings.json", L"MovoraSetup.exe", L"MovoraSetup.exe.old"}) {
+        EXPECT_FALSE(fs::exists(Root(gone))) << fs::path(gone).string();
+    }
+    EXPECT_FALSE(RegistryKeyExists(kUninstallEntryKey));
+    ExpectRegistrationGone();
+}
+
+TEST_F(UninstallTest, AppThatCannotBeStoppedLeavesEverythingInPlace) {
+    InstallEverything();
+    // Another program holds the executable: StopRunningApp gives up after ~20 s.
+    UniqueHandle holder = HoldOpen(AppExePath());
+    ASSERT_TRUE(Valid(holder));
+    std::wstring message;
+
+    EXPECT_FALSE(RunUninstall(message));
+    EXPECT_EQ(message, L"Movora is still running, so it was not removed.");
+    ExpectNothingRemoved();
+}
+
+TEST_F(UninstallTest, CancelWhileStoppingRemovesNothing) {
+    InstallEverything();
+    g_app.cancelRequested = true;
+    std::wstring message;
+    EXPECT_FALSE(RunUninstall(message));
+    EXPECT_EQ(message, L"Cancelled.");
+    ExpectNothingRemoved();
+}
+
+TEST_F(UninstallTest, SurvivingExecutableFailsAndKeepsTheEntry) {
+    InstallEverything();
+    // The executable's name taken by a folder with a file held open inside:
+    // nothing runs and nothing holds "Movora.exe" itself, yet it outlives the
+    // removals.
+    RemoveTestTree(AppExePath());
+    MakeFile(L"app\\Movora.exe\\held.bin");
+    UniqueHandle holder = HoldOpen(Root(L"app\\Movora.exe\\held.bin"));
+    ASSERT_TRUE(Valid(holder));
+    std::wstring message;
+
+    EXPECT_FALSE(RunUninstall(message));
+    EXPECT_EQ(message, L"Some Movora files are still in use.");
+    EXPECT_TRUE(RegistryKeyExists(kUninstallEntryKey));
+    EXPECT_TRUE(fs::exists(InstallRootPath()));
+    EXPECT_FALSE(fs::exists(Root(L"settings.json")));
+    ExpectRegistrationGone();
+}
+
+TEST_F(UninstallTest, InstallRootThatCannotBeCreatedFailsWithoutASentence) {
+    RemoveTestTree(InstallRootPath());
+    testing_support::WriteFileBytes(InstallRootPath(), "a file in the way");
+    std::wstring message = L"stale";
+    EXPECT_FALSE(RunUninstall(message));
+    EXPECT_EQ(message, L"");
+    EXPECT_TRUE(fs::is_regular_file(InstallRootPath()));
+}
+
+struct RestartCase {
+    const char* name;
+    const wchar_t* running;
+    const wchar_t* expected; // empty: nothing is scheduled
+};
+
+void PrintTo(const RestartCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RestartDeletionTest : public ::testing::TestWithParam<RestartCase> {};
+
+TEST_P(RestartDeletionTest, NamesOnlyFilesOfTheInstall) {
+    const RestartCase& c = GetParam();
+    EXPECT_EQ(ChooseRestartDeletion(c.running, L"C:\\Users\\a\\AppData\\Local\\Movora",
+                                    L"C:\\Users\\a\\Temp\\Movora-uninstall.exe"),
+              c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RestartDeletionTest,
+    ::testing::Values(
+        RestartCase{"UninstallCopy", L"C:\\Users\\a\\Temp\\Movora-uninstall.exe",
+                    L"C:\\Users\\a\\Temp\\Movora-uninstall.exe"},
+        RestartCase{"UninstallCopyOtherCase", L"c:\\users\\A\\temp\\MOVORA-UNINSTALL.EXE",
+                    L"c:\\users\\A\\temp\\MOVORA-UNINSTALL.EXE"},
+        RestartCase{"SetupCopyInTheRoot", L"C:\\Users\\a\\AppData\\Local\\Movora\\MovoraSetup.exe",
+                    L"C:\\Users\\a\\AppData\\Local\\Movora\\MovoraSetup.exe"},
+        RestartCase{"DownloadsFolder", L"C:\\Users\\a\\Downloads\\MovoraSetup.exe", L""},
+        RestartCase{"OtherFileInTemp", L"C:\\Users\\a\\Temp\\MovoraSetup.exe", L""},
+        RestartCase{"SiblingOfTheRoot", L"C:\\Users\\a\\AppData\\Local\\Movora2\\MovoraSetup.exe",
+                    L""},
+        RestartCase{"UnknownPath", L"", L""}),
+    [](const ::testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
+
+TEST(RestartDeletion, NoInstallRootOrCopyNamesNothingElse) {
+    EXPECT_EQ(ChooseRestartDeletion(L"C:\\x\\MovoraSetup.exe", L"", L""), L"");
+}
+
+} // namespace

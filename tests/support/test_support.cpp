@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "system/stop_app.h"
+
 #include <gtest/gtest.h>
 
 #include <tlhelp32.h>
@@ -139,15 +141,7 @@ std::vector<DWORD> FindProcessesByImage(const std::wstring& imagePath) {
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        UniqueHandle process(
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        if (!process) {
-            continue;
-        }
-        wchar_t path[MAX_PATH * 2] = {};
-        DWORD size = MAX_PATH * 2;
-        if (QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-            _wcsicmp(path, imagePath.c_str()) == 0) {
+        if (_wcsicmp(GetProcessImagePath(entry.th32ProcessID).c_str(), imagePath.c_str()) == 0) {
             ids.push_back(entry.th32ProcessID);
         }
     }

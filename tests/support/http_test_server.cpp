@@ -297,6 +297,13 @@ void HttpTestServer::Answer(SOCKET client) {
         return;
     }
     if (response.chunked) {
+        if (body.empty()) {
+            // Wine 8's WinHTTP fails WinHttpQueryDataAvailable with error 122
+            // in about one run of four when the headers and the last chunk of
+            // an empty chunked body arrive in one read; Windows does not. Let
+            // them arrive apart, so the test sees the program, not that defect.
+            Sleep(50);
+        }
         SendText(client, "0\r\n\r\n");
     }
     shutdown(client, SD_SEND);

@@ -1,8 +1,5 @@
 #include "install/locations.h"
 
-#include <windows.h>
-#include <shlobj.h>
-
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -25,14 +22,19 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
     return (fs::path(folder) / name).wstring();
 }
 
-std::wstring GetInstallRoot() {
-    std::wstring root;
+std::wstring GetKnownFolderPath(REFKNOWNFOLDERID id) {
     PWSTR rawFolder = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &rawFolder);
+    const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &rawFolder);
     // The buffer must be freed on failure too (it may be null then).
     std::unique_ptr<wchar_t, CoTaskMemDeleter> folder(rawFolder);
-    if (SUCCEEDED(result) && folder) {
-        root = JoinPath(folder.get(), kInstallRootName);
+    return SUCCEEDED(result) && folder ? std::wstring(folder.get()) : std::wstring();
+}
+
+std::wstring GetInstallRoot() {
+    std::wstring root;
+    const std::wstring localAppData = GetKnownFolderPath(FOLDERID_LocalAppData);
+    if (!localAppData.empty()) {
+        root = JoinPath(localAppData, kInstallRootName);
     }
 
     std::error_code error;

@@ -3,6 +3,9 @@
 // setup program puts into the temporary folder.
 #pragma once
 
+#include <windows.h>
+#include <shlobj.h>
+
 #include <string>
 
 // Names inside the install root (each one path component).
@@ -19,6 +22,10 @@ inline constexpr wchar_t kSettingsFileName[] = L"settings.json";
 
 // Names inside the temporary folder.
 inline constexpr wchar_t kUninstallCopyName[] = L"Movora-uninstall.exe";
+
+// The path of a known folder (SHGetKnownFolderPath, default flags, this
+// account); empty when it cannot be resolved.
+std::wstring GetKnownFolderPath(REFKNOWNFOLDERID id);
 
 // Joins two path components with exactly one backslash.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);

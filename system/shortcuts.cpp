@@ -19,15 +19,6 @@ struct ComReleaser {
 };
 template <typename T> using UniqueCom = std::unique_ptr<T, ComReleaser>;
 
-// The known folder's path; empty when it cannot be resolved.
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
-    PWSTR raw = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &raw);
-    std::wstring folder = SUCCEEDED(result) && raw != nullptr ? raw : L"";
-    CoTaskMemFree(raw);
-    return folder;
-}
-
 // Start menu programs first, then the desktop.
 const KNOWNFOLDERID* const kShortcutFolders[] = {&FOLDERID_Programs, &FOLDERID_Desktop};
 
@@ -35,7 +26,7 @@ const KNOWNFOLDERID* const kShortcutFolders[] = {&FOLDERID_Programs, &FOLDERID_D
 
 void CreateAppShortcut(const std::wstring& appExePath) {
     for (const KNOWNFOLDERID* id : kShortcutFolders) {
-        const std::wstring folder = KnownFolder(*id);
+        const std::wstring folder = GetKnownFolderPath(*id);
         if (!folder.empty()) {
             WriteShortcutFile(JoinPath(folder, kShortcutFileName), appExePath);
         }
@@ -66,7 +57,7 @@ void WriteShortcutFile(const std::wstring& linkPath, const std::wstring& targetP
 
 void RemoveAppShortcut() {
     for (const KNOWNFOLDERID* id : kShortcutFolders) {
-        const std::wstring folder = KnownFolder(*id);
+        const std::wstring folder = GetKnownFolderPath(*id);
         if (!folder.empty()) {
             DeleteShortcutFile(JoinPath(folder, kShortcutFileName));
         }

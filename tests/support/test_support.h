@@ -35,6 +35,9 @@ class TempFolder {
 // Writes bytes to a file, replacing it. Fails the current test when it cannot.
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+
 // A started process; its handles are closed when the object goes away (the
 // process itself is left alone).
 struct StartedProcess {

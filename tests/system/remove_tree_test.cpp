@@ -90,7 +90,8 @@ template <typename Done> bool RunHostProgram(const std::string& commandLine, Don
     }
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
-    for (int i = 0; i < 100 && !done(); ++i) {
+    // Generous: a host program can take seconds to start on a loaded machine.
+    for (int i = 0; i < 400 && !done(); ++i) {
         Sleep(50);
     }
     return done();

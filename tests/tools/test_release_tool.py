@@ -292,6 +292,7 @@ class PublishChecksTest(Workspace):
         sha = sha256(read(self.good))
         return [
             # The version.
+            ("no version", {"--version": None}, 1, ["The version is missing or empty"]),
             ("empty version", {"--version": ""}, 1, ["The version is missing or empty"]),
             ("slash in version", {"--version": "1.0/2"}, 1, ['holds "/"']),
             ("colon in version", {"--version": "1:0"}, 1, ['holds ":"']),
@@ -304,6 +305,7 @@ class PublishChecksTest(Workspace):
             ("device name", {"--version": "nul.1"}, 1, ['the Windows device name "NUL"']),
             ("version too long", {"--version": "1" * 65}, 1, ["keep it to 64"]),
             # The package URL.
+            ("no base URL", {"--base-url": None}, 1, ["Give the address the tree is served from"]),
             ("plain http elsewhere", {"--base-url": "http://example.com"}, 1,
              ['("The download has to use HTTPS.")']),
             ("plain http to another loopback address", {"--base-url": "http://127.0.0.2:8080"},
@@ -350,6 +352,7 @@ class PublishChecksTest(Workspace):
             ("not a zip", {"--package": write(self.fixture_path(".zip"), b"<html>")}, 1,
              ["is not a zip file"]),
             ("missing package", {"--package": self.path("nothing.zip")}, 1, ["does not exist"]),
+            ("no package", {"--package": None}, 1, ["Give the package to publish"]),
             ("checksum differs", {"--sha256": "0" * 64}, 1,
              [f"has the SHA-256 {sha}, not the expected {'0' * 64}"]),
             ("checksum malformed", {"--sha256": sha[:-1]}, 1, ["is not 64 hexadecimal digits"]),
@@ -385,7 +388,8 @@ class PublishChecksTest(Workspace):
                     options.update(changes)
                 else:
                     extra = changes
-                arguments = [part for pair in options.items() for part in pair] + extra
+                arguments = [part for option, value in options.items() if value is not None
+                             for part in (option, value)] + extra
                 before = snapshot(self.tree)
                 result = run_cli("publish", *arguments)
                 self.assertEqual(result.returncode, exit_code, result.stderr)
@@ -619,7 +623,8 @@ class ServeTest(Workspace):
         write(self.path("bad.pem"), b"not a certificate")
         os.makedirs(self.path("tree"))
         cases = [
-            ("port taken", [self.path("tree"), "--port", port], f"Port {port} on 127.0.0.1 is taken"),
+            ("port taken", [self.path("tree"), "--port", port],
+             f"Port {port} on 127.0.0.1 is taken"),
             ("missing folder", [self.path("none"), "--port", "0"], "does not exist"),
             ("unreadable certificate", [self.path("tree"), "--port", "0", "--cert",
                                         self.path("bad.pem")], "could not be loaded"),

@@ -1,6 +1,5 @@
 """The command line of tools/release."""
 import argparse
-import os
 import sys
 
 from . import package, publish, serve
@@ -37,10 +36,11 @@ def parser():
         description="Checks the package and the release values as the setup program will "
                     "read them, copies the package to <tree>/releases/Movora-<version>.zip "
                     "and replaces <tree>/releases/latest.json atomically. Older packages stay.")
-    pub.add_argument("--tree", required=True, help="top folder of the static tree (created)")
-    pub.add_argument("--version", required=True, help="version text of the release")
-    pub.add_argument("--package", required=True, help="the zip package (from pack)")
-    pub.add_argument("--base-url", required=True,
+    # Checked by publish itself, so that a missing value is refused in one sentence.
+    pub.add_argument("--tree", help="top folder of the static tree (created)")
+    pub.add_argument("--version", help="version text of the release")
+    pub.add_argument("--package", help="the zip package (from pack)")
+    pub.add_argument("--base-url",
                      help="address the tree is served from, the release server origin, "
                           "e.g. https://releases.example.com")
     notes = pub.add_mutually_exclusive_group()
@@ -91,6 +91,7 @@ def run_publish(args):
     print(f"  sha256   {done.sha256}")
     print(f"  list     {done.list_path}")
     print(f"  url      {done.url}")
+    print(f"  feed     {args.base_url.rstrip('/')}/{publish.RELEASES}/{publish.LIST_NAME}")
     print(f"  the setup program installs {where}")
     return 0
 

@@ -35,7 +35,8 @@ def windows_name_problem(name):
     sentence ("holds ..."), or None when it can."""
     for char in name:
         if ord(char) < 0x20:
-            return f"holds the control character {describe(char)}, which a Windows file name cannot hold"
+            return (f"holds the control character {describe(char)}, "
+                    "which a Windows file name cannot hold")
         if char in FORBIDDEN:
             return f"holds {describe(char)}, which a Windows file name cannot hold"
     if name.endswith((".", " ")) and name not in (".", ".."):

@@ -56,7 +56,8 @@ def _check_names(paths, what):
         if folded in seen:
             other = seen[folded]
             if other == path:
-                raise Refusal(f'The {what} "{path}" appears twice, and Windows would keep only one.')
+                raise Refusal(f'The {what} "{path}" appears twice, '
+                              "and Windows would keep only one.")
             raise Refusal(f'The {what}s "{other}" and "{path}" differ only in letter case, '
                           "and Windows would keep only one of them.")
         seen[folded] = path
@@ -111,6 +112,7 @@ def pack(folder, out):
     _check_names([relative for relative, _, _ in entries], "file")
 
     total = sum(os.path.getsize(full) for _, full, is_folder in entries if not is_folder)
+    os.makedirs(os.path.dirname(os.path.abspath(out)), exist_ok=True)
     progress = Progress(f"packing {os.path.basename(os.path.abspath(folder))}", total)
     aside = f"{out}.part"
     try:

@@ -37,7 +37,8 @@ def package_url(base_url, version):
     if not base_url:
         raise Refusal("Give the address the tree is served from with --base-url, "
                       "for example https://releases.example.com.")
-    if not base_url.isascii() or any(c.isspace() or c in '"<>\\' or ord(c) < 0x20 for c in base_url):
+    if not base_url.isascii() or any(c.isspace() or c in '"<>\\' or ord(c) < 0x20
+                                     for c in base_url):
         raise Refusal(f'The base URL "{base_url}" has to be plain ASCII without spaces, quotes or '
                       "backslashes (punycode host names, percent-encoded paths).")
     parts = split_url(base_url)
@@ -150,6 +151,10 @@ def publish(tree, version, package, base_url, notes="", expected_sha256=None, re
     problem = version_problem(version)
     if problem is not None:
         raise Refusal(problem)
+    if not tree:
+        raise Refusal("Give the top folder of the static tree with --tree.")
+    if not package:
+        raise Refusal("Give the package to publish with --package.")
     url = package_url(base_url, version)
     expected = normalised_checksum(expected_sha256) if expected_sha256 is not None else None
     notes, warnings = prepare_notes(notes)

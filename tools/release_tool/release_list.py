@@ -57,7 +57,8 @@ def cut_warning(notes):
     split = ""
     if 0xD800 <= ord(kept[-1]) <= 0xDBFF:  # the cut falls between the halves of a pair
         kept = kept[:-1]
-        split = "; the cut splits the character after it in two, and the window shows its first half"
+        split = ("; the cut splits the character after it in two, "
+                 "and the window shows its first half")
     dropped = notes[len(kept):]
     if len(dropped) > 60:  # enough to recognise the cut; a long tail only floods the terminal
         dropped = f"{dropped[:60]}\u2026 ({len(dropped) - 60} characters more)"

@@ -157,9 +157,11 @@ class PackageShape:
 
 
 def _unpacked_paths(infos):
-    """The paths (relative, '/'-separated) that unpacking creates, mapped to
-    whether each is a folder; refuses what the tar tool would not unpack."""
+    """(paths, entries): the paths (relative, '/'-separated) that unpacking
+    creates, mapped to whether each is a folder, and each entry's own path;
+    refuses what the tar tool would not unpack."""
     paths = {}
+    entries = []
     for info in infos:
         # The tar tool drops a leading "/" and reads "\" as a separator as well.
         name = info.filename.replace("\\", "/")
@@ -176,13 +178,14 @@ def _unpacked_paths(infos):
                           "make the package with the pack command.")
         if not parts:
             continue
+        entries.append("/".join(parts))
         for depth in range(1, len(parts) + 1):
             path = "/".join(parts[:depth])
             is_folder = depth < len(parts) or name.endswith("/")
             if paths.get(path, is_folder) != is_folder:
                 raise Refusal(f'The package entry "{path}" is both a file and a folder.')
             paths[path] = is_folder
-    return paths
+    return paths, entries
 
 
 def _check_contents(archive, path):
@@ -211,10 +214,8 @@ def inspect_package(path):
     except (zipfile.BadZipFile, OSError) as error:
         raise Refusal(f'The package "{path}" is not a zip file ({error}).') from None
     with archive:
-        infos = archive.infolist()
-        _check_names(["/".join(p for p in i.filename.replace("\\", "/").split("/") if p)
-                      for i in infos if i.filename.strip("/\\")], "package entry")
-        paths = _unpacked_paths(infos)
+        paths, entries = _unpacked_paths(archive.infolist())
+        _check_names(entries, "package entry")
         _check_contents(archive, path)
 
     by_folded = {p.lower(): p for p in paths}

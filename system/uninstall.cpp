@@ -2,6 +2,7 @@
 
 #include "install/fs_calls.h"
 #include "install/locations.h"
+#include "install/setup_lock.h"
 #include "shell/app_state.h"
 #include "system/autostart.h"
 #include "system/shortcuts.h"
@@ -81,6 +82,12 @@ bool RemoveEverything(const std::wstring& installRoot, const std::wstring& appEx
 } // namespace
 
 bool RunUninstall(std::wstring& message) {
+    // Held to the end, so no install can swap folders while they are removed.
+    const SetupLock lock = TryAcquireSetupLock();
+    if (!lock) {
+        message = kSetupRunningSentence;
+        return false;
+    }
     try {
         const std::wstring installRoot = GetInstallRoot();
         const std::wstring appExePath =

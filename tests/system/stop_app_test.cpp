@@ -212,7 +212,7 @@ TEST_F(StopRunningAppTest, TerminateProcessesEndsListedIdsAndPassesOverTheRest) 
     PlaceApp(AppExePath(), {"ignore-quit"});
     StartedProcess app = StartApp(AppExePath());
     ASSERT_TRUE(app.process);
-    TerminateProcesses({0x7FFFFFF3u, app.id});
+    TerminateProcesses({0x7FFFFFF3u, app.id}, AppFolderPath());
     EXPECT_EQ(WaitForExitCode(app.process.get(), 0), 1u);
 }
 

@@ -1,0 +1,288 @@
+#include "install/install_sequence.h"
+
+#include "feed/http_get.h"
+#include "feed/release_list.h"
+#include "feed/verify.h"
+#include "install/fs_calls.h"
+#include "install/locations.h"
+#include "install/setup_lock.h"
+#include "install/unpack.h"
+#include "shell/app_state.h"
+#include "shell/scoped.h"
+#include "system/shortcuts.h"
+#include "system/stop_app.h"
+#include "system/uninstall_entry.h"
+
+#include <windows.h>
+
+#include <exception>
+
+namespace {
+
+constexpr wchar_t kRestoreFailed[] =
+    L"The earlier Movora could not be restored, so the update stopped.";
+constexpr wchar_t kNoTempFolder[] = L"Could not find a folder for the download.";
+constexpr wchar_t kDownloadUnfinished[] = L"The download did not finish.";
+constexpr wchar_t kChecksumMismatch[] = L"The download did not match its checksum.";
+constexpr wchar_t kInstallFolderFailed[] = L"Could not prepare the install folder.";
+constexpr wchar_t kStagingLeftovers[] = L"Files left from an earlier install could not be removed.";
+constexpr wchar_t kUnpackFailed[] = L"The download could not be unpacked.";
+constexpr wchar_t kNoAppInPackage[] = L"The download did not contain Movora.";
+constexpr wchar_t kStillRunning[] = L"Movora is still running, so the update stopped.";
+constexpr wchar_t kCancelled[] = L"Cancelled.";
+constexpr wchar_t kCloseMovora[] = L"Close Movora, then try again.";
+constexpr wchar_t kMoveInFailed[] = L"The new files could not be moved into place.";
+
+// What the sequence installs, copied from g_app once.
+struct Release {
+    std::wstring packageUrl;
+    std::wstring version;
+    std::wstring sha256;
+};
+
+// Where everything lies below one install root.
+struct InstallPaths {
+    std::wstring staging;
+    std::wstring app;
+    std::wstring previous;
+    std::wstring appExe;
+    std::wstring setupCopy;
+};
+
+InstallPaths PathsBelow(const std::wstring& root) {
+    InstallPaths paths;
+    paths.staging = JoinPath(root, kStagingFolderName);
+    paths.app = JoinPath(root, kAppFolderName);
+    paths.previous = JoinPath(root, kPreviousFolderName);
+    paths.appExe = JoinPath(paths.app, kAppExeName);
+    paths.setupCopy = JoinPath(root, kSetupCopyName);
+    return paths;
+}
+
+Release CopyRelease() {
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    return Release{g_app.packageUrl, g_app.latestVersion, g_app.packageSha256};
+}
+
+// A swap that died between moving the old release aside and moving the new
+// one in leaves "app.previous" as the only whole release and no app
+// executable: the shortcuts point at nothing, and the next swap would delete
+// it. Moves it back before anything else happens. Looks without creating the
+// install root. Returns false when it found such a state and could not mend
+// it; raises when the state cannot be examined.
+bool RecoverInterruptedSwap() {
+    const std::wstring root = LocateInstallRoot();
+    if (root.empty()) {
+        return true; // no install root can be found, so nothing was installed
+    }
+    const InstallPaths paths = PathsBelow(root);
+    if (raising::Exists(paths.appExe) || !raising::Exists(JoinPath(paths.previous, kAppExeName))) {
+        return true;
+    }
+    // What stands at the app folder path without an executable is no release.
+    if (!tolerant::RemoveTree(paths.app)) {
+        return false;
+    }
+    raising::Rename(paths.previous, paths.app);
+    return true;
+}
+
+// Steps 2 to 4: the download into packageFile, retried once through the
+// download origin. On failure the package file is gone and error holds the
+// last transfer's sentence.
+bool DownloadPackage(const std::wstring& packageUrl, const std::wstring& packageFile,
+                     std::wstring& error) {
+    HttpTransfer first;
+    first.filePath = packageFile;
+    first.toFile = true;
+    SetJobProgress(L"Downloading", 0);
+    if (HttpGet(packageUrl, first, true)) {
+        return true;
+    }
+    const std::wstring alternative =
+        g_app.cancelRequested.load() ? std::wstring() : RewriteDownloadUrl(packageUrl);
+    tolerant::Remove(packageFile);
+    if (alternative.empty()) {
+        error = first.error.empty() ? kDownloadUnfinished : first.error;
+        return false;
+    }
+
+    HttpTransfer second;
+    second.filePath = packageFile;
+    second.toFile = true;
+    SetJobProgress(L"Downloading", 0);
+    if (HttpGet(alternative, second, true)) {
+        return true;
+    }
+    tolerant::Remove(packageFile);
+    error = second.error.empty() ? kDownloadUnfinished : second.error;
+    return false;
+}
+
+// Step 5, only with an expected checksum.
+bool VerifyPackage(const std::wstring& packageFile, const std::wstring& expected,
+                   std::wstring& error) {
+    if (expected.empty()) {
+        return true;
+    }
+    SetJobProgress(L"Checking the download", 100);
+    std::wstring digest;
+    if (VerifySha256(packageFile, digest, error) && DigestMatches(digest, expected)) {
+        return true;
+    }
+    tolerant::Remove(packageFile);
+    if (error.empty()) {
+        error = kChecksumMismatch;
+    }
+    return false;
+}
+
+// Steps 13 to 15: the old release aside, the new one in, the old one gone.
+// movedAside tells the failure handling whether "app.previous" is this run's.
+bool SwapIntoPlace(const InstallPaths& paths, const std::wstring& unpacked, std::wstring& error,
+                   const wchar_t*& failure) {
+    tolerant::RemoveTree(paths.previous);
+
+    failure = kCloseMovora;
+    bool movedAside = false;
+    if (raising::Exists(paths.app)) {
+        try {
+            raising::Rename(paths.app, paths.previous);
+        } catch (const FileError&) {
+            error = kCloseMovora;
+            return false;
+        }
+        movedAside = true;
+    }
+
+    failure = kMoveInFailed;
+    try {
+        raising::Rename(unpacked, paths.app);
+    } catch (const FileError&) {
+        // Only a folder this run moved aside goes back: a leftover that step 12
+        // could not remove completely is no whole release.
+        if (movedAside && raising::Exists(paths.previous) && !raising::Exists(paths.app)) {
+            raising::Rename(paths.previous, paths.app);
+        }
+        error = kMoveInFailed;
+        return false;
+    }
+    if (!PathsEqual(unpacked, paths.staging)) {
+        tolerant::RemoveTree(paths.staging);
+    }
+    tolerant::RemoveTree(paths.previous);
+    return true;
+}
+
+// Step 16: the setup copy in the install root becomes a copy of the running
+// program, unless the program runs from it. Best effort.
+void RefreshSetupCopy(const std::wstring& setupCopy) {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return; // a cut path could name some other file
+    }
+    const std::wstring running(buffer, length);
+    std::wstring runningAbsolute = tolerant::MakeAbsolute(running);
+    std::wstring copyAbsolute = tolerant::MakeAbsolute(setupCopy);
+    if (runningAbsolute.empty()) {
+        runningAbsolute = running;
+    }
+    if (copyAbsolute.empty()) {
+        copyAbsolute = setupCopy;
+    }
+    if (!PathsEqual(runningAbsolute, copyAbsolute)) {
+        tolerant::CopyFileOver(running, setupCopy);
+    }
+}
+
+// Steps 2 to 19, once the release is copied and the package path is known.
+// failure is the sentence for a raised error at the step reached.
+bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
+                        std::wstring& error, const wchar_t*& failure) {
+    failure = kDownloadUnfinished;
+    if (!DownloadPackage(release.packageUrl, packageFile, error) ||
+        !VerifyPackage(packageFile, release.sha256, error)) {
+        return false;
+    }
+
+    failure = kInstallFolderFailed;
+    const InstallPaths paths = PathsBelow(GetInstallRoot());
+    // Unpacking over an older release's leftovers could install a mixture.
+    if (!tolerant::RemoveTree(paths.staging)) {
+        error = kStagingLeftovers;
+        return false;
+    }
+    raising::CreateFolders(paths.staging);
+
+    failure = kUnpackFailed;
+    SetJobProgress(L"Installing", 100);
+    if (!UnpackPackage(packageFile, paths.staging, error)) {
+        return false;
+    }
+    tolerant::Remove(packageFile);
+    const std::wstring unpacked = FindAppExecutable(paths.staging);
+    if (unpacked.empty()) {
+        error = kNoAppInPackage;
+        return false;
+    }
+
+    failure = kCloseMovora;
+    if (!StopRunningApp(paths.appExe)) {
+        error = g_app.cancelRequested.load() ? kCancelled : kStillRunning;
+        return false;
+    }
+    if (!SwapIntoPlace(paths, unpacked, error, failure)) {
+        return false;
+    }
+
+    // The new release is in place: nothing from here on fails the install.
+    try {
+        RefreshSetupCopy(paths.setupCopy);
+        CreateAppShortcut(paths.appExe);
+        WriteUninstallEntry(paths.appExe, paths.setupCopy, release.version);
+    } catch (const std::exception&) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        g_app.appExePath = paths.appExe;
+    }
+    return true;
+}
+
+} // namespace
+
+bool RunInstall(std::wstring& error) {
+    const SetupLock lock = TryAcquireSetupLock();
+    if (!lock) {
+        error = kSetupRunningSentence;
+        return false;
+    }
+    const wchar_t* failure = kRestoreFailed;
+    try {
+        const Release release = CopyRelease();
+        if (!RecoverInterruptedSwap()) {
+            error = kRestoreFailed;
+            return false;
+        }
+        const std::wstring packageFile = GetPackageFilePath(release.version);
+        if (packageFile.empty()) {
+            error = kNoTempFolder;
+            return false;
+        }
+        // Whatever ends the sequence from here on, the package does not stay.
+        ScopeExit deletePackage([&] { tolerant::Remove(packageFile); });
+        std::wstring stepError;
+        if (InstallFromPackage(release, packageFile, stepError, failure)) {
+            return true;
+        }
+        error = stepError.empty() ? std::wstring(failure) : stepError;
+        return false;
+    } catch (const FileError&) {
+        error = failure;
+        return false;
+    } catch (const std::exception&) {
+        error = failure;
+        return false;
+    }
+}

@@ -113,10 +113,16 @@ void ReadCommonFields(const unsigned char* p, Entry& entry) {
 }
 
 struct Archive {
-    HANDLE file;
-    uint64_t size;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    uint64_t size = 0;
     bool anyError = false;
     bool warnedLeadingSlash = false;
+    // The folder the previous entry went into: entries of one folder tend to
+    // follow each other, and its parents need not be created again.
+    std::wstring lastFolder;
+    // Read and inflate buffers, shared by all entries.
+    std::vector<unsigned char> input = std::vector<unsigned char>(kChunk);
+    std::vector<unsigned char> output = std::vector<unsigned char>(kChunk);
 };
 
 // Finds and reads the central directory. False (with a message in error) when
@@ -296,11 +302,11 @@ bool EnsureFolder(const std::wstring& path, std::wstring& error) {
 
 // Streams the entry's data from dataOffset into out, inflating when needed,
 // and checks the length and CRC. What was read before a failure stays written.
-bool UnpackData(const Archive& archive, const Entry& entry, uint64_t dataOffset, HANDLE out,
+bool UnpackData(Archive& archive, const Entry& entry, uint64_t dataOffset, HANDLE out,
                 std::wstring& error) {
     const bool deflated = entry.method == 8;
-    std::vector<unsigned char> input(kChunk);
-    std::vector<unsigned char> output(kChunk);
+    std::vector<unsigned char>& input = archive.input;
+    std::vector<unsigned char>& output = archive.output;
     z_stream stream{};
     if (deflated && inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
         error = L"Cannot start inflating";
@@ -424,12 +430,22 @@ bool UnpackEntry(Archive& archive, const Entry& entry, uint64_t dataOffset,
     }
     std::wstring path = destination;
     const size_t folders = folder ? parts.size() : parts.size() - 1;
-    for (size_t i = 0; i < parts.size(); ++i) {
+    for (size_t i = 0; i < folders; ++i) {
         path += L"\\" + parts[i];
-        if (i < folders && !EnsureFolder(path, error)) {
-            fail(error);
-            return true;
+    }
+    if (path != archive.lastFolder) {
+        path = destination;
+        for (size_t i = 0; i < folders; ++i) {
+            path += L"\\" + parts[i];
+            if (!EnsureFolder(path, error)) {
+                fail(error);
+                return true;
+            }
         }
+        archive.lastFolder = path;
+    }
+    if (!folder) {
+        path += L"\\" + parts.back();
     }
     if (folder) {
         return true;
@@ -566,7 +582,9 @@ int wmain(int argc, wchar_t** argv) {
         Say(L"Error opening archive: Failed to open '" + zip + L"'");
         return 1;
     }
-    Archive archive{file.value, static_cast<uint64_t>(size.QuadPart)};
+    Archive archive;
+    archive.file = file.value;
+    archive.size = static_cast<uint64_t>(size.QuadPart);
     std::vector<Entry> entries;
     std::wstring reason;
     if (ReadCentralDirectory(archive, entries, reason)) {

@@ -38,6 +38,20 @@ bool HasNonAscii(const std::string& text) {
     return false;
 }
 
+// The fields that the local header and the central directory record share,
+// from "version needed" to the name's length.
+template <typename Record> void PutSharedFields(std::string& out, const Record& record) {
+    Put16(out, kVersionNeeded);
+    Put16(out, record.flags);
+    Put16(out, record.method);
+    Put16(out, kDosTime);
+    Put16(out, kDosDate);
+    Put32(out, record.crc);
+    Put32(out, record.compressedSize);
+    Put32(out, record.size);
+    Put16(out, static_cast<uint16_t>(record.name.size()));
+}
+
 bool Fits32(uint64_t value) {
     return value <= std::numeric_limits<uint32_t>::max();
 }
@@ -118,15 +132,7 @@ void ZipWriter::Add(const ZipEntry& entry) {
 
     std::string header;
     Put32(header, 0x04034b50);
-    Put16(header, kVersionNeeded);
-    Put16(header, record.flags);
-    Put16(header, record.method);
-    Put16(header, kDosTime);
-    Put16(header, kDosDate);
-    Put32(header, record.crc);
-    Put32(header, record.compressedSize);
-    Put32(header, record.size);
-    Put16(header, static_cast<uint16_t>(record.name.size()));
+    PutSharedFields(header, record);
     Put16(header, 0); // no extra field
     header += record.name;
     Write(header.data(), header.size());
@@ -189,15 +195,7 @@ ZipLayout ZipWriter::Finish() {
     for (const Record& record : records_) {
         Put32(directory, 0x02014b50);
         Put16(directory, kVersionMadeBy);
-        Put16(directory, kVersionNeeded);
-        Put16(directory, record.flags);
-        Put16(directory, record.method);
-        Put16(directory, kDosTime);
-        Put16(directory, kDosDate);
-        Put32(directory, record.crc);
-        Put32(directory, record.compressedSize);
-        Put32(directory, record.size);
-        Put16(directory, static_cast<uint16_t>(record.name.size()));
+        PutSharedFields(directory, record);
         Put16(directory, 0); // extra field
         Put16(directory, 0); // comment
         Put16(directory, 0); // disk

@@ -1,12 +1,12 @@
 #include "feed/http_get.h"
 
+#include "install/fs_calls.h"
 #include "shell/app_state.h"
+#include "shell/scoped.h"
 
 #include <winhttp.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <type_traits>
 
@@ -128,12 +128,14 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
     const std::uint32_t contentLength =
         QueryNumberHeader(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
 
-    // The file is created only now, after an accepted status. The runtime's
-    // default sharing lets others read and write it meanwhile.
-    std::ofstream file;
+    // The file is created (or truncated) only now, after an accepted status;
+    // others may read and write it meanwhile.
+    UniqueHandle file;
     if (transfer.toFile) {
-        file.open(std::filesystem::path(transfer.filePath), std::ios::binary | std::ios::trunc);
-        if (!file.is_open()) {
+        file.reset(CreateFileW(WindowsPathArgument(transfer.filePath).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!Valid(file)) {
             transfer.error = L"Could not save the download.";
             return false;
         }
@@ -168,7 +170,10 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
             return false;
         }
         if (transfer.toFile) {
-            file.write(chunk.data(), static_cast<std::streamsize>(read));
+            // A failed write is not examined here: a short package fails its
+            // checksum or its unpacking.
+            DWORD written = 0;
+            WriteFile(file.get(), chunk.data(), read, &written, nullptr);
         } else {
             transfer.body.insert(transfer.body.end(), chunk.data(), chunk.data() + read);
         }

@@ -1,11 +1,12 @@
 #include "feed/verify.h"
 
+#include "install/fs_calls.h"
+#include "shell/scoped.h"
+
 #include <windows.h>
 #include <bcrypt.h>
 
 #include <cwctype>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -55,15 +56,21 @@ bool VerifySha256(const std::wstring& path, std::wstring& digest, std::wstring& 
     }
     UniqueHash hash(rawHash);
 
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    std::vector<char> buffer(kReadBufferSize);
-    while (file.good()) {
-        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize count = file.gcount();
+    // A file that cannot be opened or read contributes what was read so far
+    // (nothing when the open failed): the comparison then decides.
+    UniqueHandle file(CreateFileW(WindowsPathArgument(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::vector<UCHAR> buffer(Valid(file) ? kReadBufferSize : 0);
+    for (bool more = Valid(file); more;) {
+        DWORD count = 0;
+        more = ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count,
+                        nullptr) != FALSE;
         if (count > 0) {
-            BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(buffer.data()),
-                           static_cast<ULONG>(count), 0);
+            BCryptHashData(hash.get(), buffer.data(), count, 0);
         }
+        // A short read is the end of the file.
+        more = more && count == buffer.size();
     }
 
     if (BCryptFinishHash(hash.get(), hashValue, kDigestSize, 0) != 0) {

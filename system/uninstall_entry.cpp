@@ -4,10 +4,6 @@
 #include "shell/scoped.h"
 
 #include <cwchar>
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -26,6 +22,34 @@ std::wstring TodayAsText() {
     return text;
 }
 
+// Adds the sizes of the files below folder to totalBytes, from the listing
+// alone (no file is opened). Links are neither entered nor counted. A folder
+// that denies its listing is skipped; any other failure ends the whole walk
+// (false) with what was counted so far.
+bool AddFolderBytes(const std::wstring& folder, std::uint64_t& totalBytes) {
+    bool walking = true;
+    bool opened = false;
+    const DWORD error = ForEachFolderEntry(
+        folder,
+        [&](const WIN32_FIND_DATAW& entry) {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                return true;
+            }
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                walking = AddFolderBytes(JoinPath(folder, entry.cFileName), totalBytes);
+                return walking;
+            }
+            totalBytes +=
+                (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+            return true;
+        },
+        &opened);
+    if (!opened) {
+        return error == ERROR_ACCESS_DENIED;
+    }
+    return walking && error == ERROR_SUCCESS;
+}
+
 } // namespace
 
 void WriteUninstallEntry(const std::wstring& appExePath, const std::wstring& setupExePath,
@@ -36,7 +60,7 @@ void WriteUninstallEntry(const std::wstring& appExePath, const std::wstring& set
         return;
     }
     UniqueKey key(rawKey);
-    const std::wstring appFolder = fs::path(appExePath).parent_path().wstring();
+    const std::wstring appFolder = ParentPath(appExePath);
 
     SetRegistryString(key.get(), L"DisplayName", L"Movora");
     SetRegistryString(key.get(), L"DisplayVersion", version.empty() ? kSetupVersion : version);
@@ -64,30 +88,11 @@ std::uint32_t GetFolderSizeKiB(const std::wstring& folder) {
         if (!raising::Exists(folder)) {
             return 0;
         }
-    } catch (const fs::filesystem_error&) {
+    } catch (const FileError&) {
         return 0; // cannot be examined: no estimate, an earlier one stays
     }
-
     std::uint64_t totalBytes = 0;
-    std::error_code error;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                        error);
-    // Any error of the walk itself ends it (the iterator becomes the end).
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        // The library takes a junction for a plain folder: never enter a link.
-        if (tolerant::IsLink(it->path())) {
-            it.disable_recursion_pending();
-            continue;
-        }
-        std::error_code entryError;
-        if (!it->is_regular_file(entryError)) {
-            continue;
-        }
-        const std::uintmax_t size = it->file_size(entryError);
-        if (!entryError) {
-            totalBytes += size;
-        }
-    }
+    AddFolderBytes(folder, totalBytes);
     const std::uint64_t kib = totalBytes / 1024;
     return kib > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kib);
 }

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -66,6 +67,11 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << fs::path(path).string();
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 StartedProcess StartProcess(const std::wstring& commandLine) {

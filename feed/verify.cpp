@@ -1,5 +1,6 @@
 #include "feed/verify.h"
 
+#include "feed/cng_calls.h"
 #include "install/fs_calls.h"
 #include "shell/scoped.h"
 
@@ -18,13 +19,13 @@ constexpr ULONG kDigestSize = 32;
 
 struct AlgorithmCloser {
     void operator()(BCRYPT_ALG_HANDLE algorithm) const {
-        BCryptCloseAlgorithmProvider(algorithm, 0);
+        GetCngCalls()->closeAlgorithmProvider(algorithm, 0);
     }
 };
 using UniqueAlgorithm = std::unique_ptr<std::remove_pointer_t<BCRYPT_ALG_HANDLE>, AlgorithmCloser>;
 
 struct HashDestroyer {
-    void operator()(BCRYPT_HASH_HANDLE hash) const { BCryptDestroyHash(hash); }
+    void operator()(BCRYPT_HASH_HANDLE hash) const { GetCngCalls()->destroyHash(hash); }
 };
 using UniqueHash = std::unique_ptr<std::remove_pointer_t<BCRYPT_HASH_HANDLE>, HashDestroyer>;
 
@@ -32,7 +33,9 @@ using UniqueHash = std::unique_ptr<std::remove_pointer_t<BCRYPT_HASH_HANDLE>, Ha
 
 bool VerifySha256(const std::wstring& path, std::wstring& digest, std::wstring& error) {
     BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
-    if (BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
+    const CngCalls* cng = GetCngCalls();
+    if (cng == nullptr ||
+        cng->openAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
         error = L"Could not check the download.";
         return false;
     }
@@ -40,17 +43,16 @@ bool VerifySha256(const std::wstring& path, std::wstring& digest, std::wstring& 
 
     DWORD objectLength = 0;
     ULONG written = 0;
-    BCryptGetProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH,
-                      reinterpret_cast<PUCHAR>(&objectLength), sizeof(objectLength), &written, 0);
+    cng->getProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength),
+                     sizeof(objectLength), &written, 0);
     std::vector<UCHAR> hashObject(objectLength);
     UCHAR hashValue[kDigestSize] = {};
 
     // Declared after the object buffer, so the hash is destroyed before the
     // buffer it lives in is freed.
     BCRYPT_HASH_HANDLE rawHash = nullptr;
-    if (BCryptCreateHash(algorithm.get(), &rawHash,
-                         hashObject.empty() ? nullptr : hashObject.data(), objectLength, nullptr, 0,
-                         0) != 0) {
+    if (cng->createHash(algorithm.get(), &rawHash, hashObject.empty() ? nullptr : hashObject.data(),
+                        objectLength, nullptr, 0, 0) != 0) {
         error = L"Could not check the download.";
         return false;
     }
@@ -67,13 +69,13 @@ bool VerifySha256(const std::wstring& path, std::wstring& digest, std::wstring& 
         more = ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count,
                         nullptr) != FALSE;
         if (count > 0) {
-            BCryptHashData(hash.get(), buffer.data(), count, 0);
+            cng->hashData(hash.get(), buffer.data(), count, 0);
         }
         // A short read is the end of the file.
         more = more && count == buffer.size();
     }
 
-    if (BCryptFinishHash(hash.get(), hashValue, kDigestSize, 0) != 0) {
+    if (cng->finishHash(hash.get(), hashValue, kDigestSize, 0) != 0) {
         error = L"Could not check the download.";
         return false;
     }

@@ -193,4 +193,37 @@ void KillProcess(DWORD processId) {
     }
 }
 
+bool RunningUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::string HostPath(const std::wstring& path) {
+    using ToUnixFn = char*(CDECL*)(LPCWSTR);
+    const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* text = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+    const std::string result = text != nullptr ? text : "";
+    HeapFree(GetProcessHeap(), 0, text);
+    return result;
+}
+
+bool RunHostProgram(const std::string& commandLine, const std::function<bool()>& done,
+                    DWORD timeoutMs) {
+    std::wstring wide(commandLine.begin(), commandLine.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!done() && GetTickCount64() < deadline) {
+        Sleep(50);
+    }
+    return done();
+}
+
 } // namespace testing_support

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,5 +66,21 @@ std::wstring GetProcessCommandLine(DWORD processId);
 
 // Ends a process that a test started and waits for it; for clean-up only.
 void KillProcess(DWORD processId);
+
+// True when the tests run under Wine rather than on Windows.
+bool RunningUnderWine();
+
+// Under Wine, the host system's path of a Windows path (Wine's own
+// translation); empty elsewhere.
+std::string HostPath(const std::wstring& path);
+
+// Under Wine, starts a program of the host system ("Z:\usr\bin\ln -s a b")
+// and polls done() every 50 ms for up to timeoutMs: a host program's end
+// cannot be waited for through its handle, nor its exit code read. Returns
+// done()'s last answer, or false when the program could not be started. The
+// default is generous: a host program can take seconds to start on a loaded
+// machine.
+bool RunHostProgram(const std::string& commandLine, const std::function<bool()>& done,
+                    DWORD timeoutMs = 20000);
 
 } // namespace testing_support

@@ -6,6 +6,7 @@
 #include "install/fs_calls.h"
 #include "install/locations.h"
 #include "install/setup_lock.h"
+#include "install/swap.h"
 #include "install/unpack.h"
 #include "shell/app_state.h"
 #include "shell/scoped.h"
@@ -30,8 +31,6 @@ constexpr wchar_t kUnpackFailed[] = L"The download could not be unpacked.";
 constexpr wchar_t kNoAppInPackage[] = L"The download did not contain Movora.";
 constexpr wchar_t kStillRunning[] = L"Movora is still running, so the update stopped.";
 constexpr wchar_t kCancelled[] = L"Cancelled.";
-constexpr wchar_t kCloseMovora[] = L"Close Movora, then try again.";
-constexpr wchar_t kMoveInFailed[] = L"The new files could not be moved into place.";
 
 // What the sequence installs, copied from g_app once.
 struct Release {
@@ -43,8 +42,6 @@ struct Release {
 // Where everything lies below one install root.
 struct InstallPaths {
     std::wstring staging;
-    std::wstring app;
-    std::wstring previous;
     std::wstring appExe;
     std::wstring setupCopy;
 };
@@ -52,9 +49,7 @@ struct InstallPaths {
 InstallPaths PathsBelow(const std::wstring& root) {
     InstallPaths paths;
     paths.staging = JoinPath(root, kStagingFolderName);
-    paths.app = JoinPath(root, kAppFolderName);
-    paths.previous = JoinPath(root, kPreviousFolderName);
-    paths.appExe = JoinPath(paths.app, kAppExeName);
+    paths.appExe = JoinPath(JoinPath(root, kAppFolderName), kAppExeName);
     paths.setupCopy = JoinPath(root, kSetupCopyName);
     return paths;
 }
@@ -75,15 +70,17 @@ bool RecoverInterruptedSwap() {
     if (root.empty()) {
         return true; // no install root can be found, so nothing was installed
     }
-    const InstallPaths paths = PathsBelow(root);
-    if (raising::Exists(paths.appExe) || !raising::Exists(JoinPath(paths.previous, kAppExeName))) {
+    const std::wstring app = JoinPath(root, kAppFolderName);
+    const std::wstring previous = JoinPath(root, kPreviousFolderName);
+    if (raising::Exists(JoinPath(app, kAppExeName)) ||
+        !raising::Exists(JoinPath(previous, kAppExeName))) {
         return true;
     }
     // What stands at the app folder path without an executable is no release.
-    if (!tolerant::RemoveTree(paths.app)) {
+    if (!tolerant::RemoveTree(app)) {
         return false;
     }
-    raising::Rename(paths.previous, paths.app);
+    raising::Rename(previous, app);
     return true;
 }
 
@@ -137,43 +134,6 @@ bool VerifyPackage(const std::wstring& packageFile, const std::wstring& expected
     return false;
 }
 
-// Steps 13 to 15: the old release aside, the new one in, the old one gone.
-// movedAside tells the failure handling whether "app.previous" is this run's.
-bool SwapIntoPlace(const InstallPaths& paths, const std::wstring& unpacked, std::wstring& error,
-                   const wchar_t*& failure) {
-    tolerant::RemoveTree(paths.previous);
-
-    failure = kCloseMovora;
-    bool movedAside = false;
-    if (raising::Exists(paths.app)) {
-        try {
-            raising::Rename(paths.app, paths.previous);
-        } catch (const FileError&) {
-            error = kCloseMovora;
-            return false;
-        }
-        movedAside = true;
-    }
-
-    failure = kMoveInFailed;
-    try {
-        raising::Rename(unpacked, paths.app);
-    } catch (const FileError&) {
-        // Only a folder this run moved aside goes back: a leftover that step 12
-        // could not remove completely is no whole release.
-        if (movedAside && raising::Exists(paths.previous) && !raising::Exists(paths.app)) {
-            raising::Rename(paths.previous, paths.app);
-        }
-        error = kMoveInFailed;
-        return false;
-    }
-    if (!PathsEqual(unpacked, paths.staging)) {
-        tolerant::RemoveTree(paths.staging);
-    }
-    tolerant::RemoveTree(paths.previous);
-    return true;
-}
-
 // Step 16: the setup copy in the install root becomes a copy of the running
 // program, unless the program runs from it. Best effort.
 void RefreshSetupCopy(const std::wstring& setupCopy) {
@@ -207,7 +167,8 @@ bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
     }
 
     failure = kInstallFolderFailed;
-    const InstallPaths paths = PathsBelow(GetInstallRoot());
+    const std::wstring root = GetInstallRoot();
+    const InstallPaths paths = PathsBelow(root);
     // Unpacking over an older release's leftovers could install a mixture.
     if (!tolerant::RemoveTree(paths.staging)) {
         error = kStagingLeftovers;
@@ -227,12 +188,11 @@ bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
         return false;
     }
 
-    failure = kCloseMovora;
     if (!StopRunningApp(paths.appExe)) {
         error = g_app.cancelRequested.load() ? kCancelled : kStillRunning;
         return false;
     }
-    if (!SwapIntoPlace(paths, unpacked, error, failure)) {
+    if (!SwapInRelease(root, unpacked, error)) {
         return false;
     }
 

@@ -213,13 +213,14 @@ bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
 } // namespace
 
 bool RunInstall(std::wstring& error) {
-    const SetupLock lock = TryAcquireSetupLock();
-    if (!lock) {
-        error = kSetupRunningSentence;
-        return false;
-    }
     const wchar_t* failure = kRestoreFailed;
     try {
+        // Held to the end: no other setup process may move these folders meanwhile.
+        const SetupLock lock = TryAcquireSetupLock();
+        if (!lock) {
+            error = kSetupRunningSentence;
+            return false;
+        }
         const Release release = CopyRelease();
         if (!RecoverInterruptedSwap()) {
             error = kRestoreFailed;

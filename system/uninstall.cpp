@@ -82,13 +82,13 @@ bool RemoveEverything(const std::wstring& installRoot, const std::wstring& appEx
 } // namespace
 
 bool RunUninstall(std::wstring& message) {
-    // Held to the end, so no install can swap folders while they are removed.
-    const SetupLock lock = TryAcquireSetupLock();
-    if (!lock) {
-        message = kSetupRunningSentence;
-        return false;
-    }
     try {
+        // Held to the end, so no install can swap folders while they are removed.
+        const SetupLock lock = TryAcquireSetupLock();
+        if (!lock) {
+            message = kSetupRunningSentence;
+            return false;
+        }
         const std::wstring installRoot = GetInstallRoot();
         const std::wstring appExePath =
             JoinPath(JoinPath(installRoot, kAppFolderName), kAppExeName);

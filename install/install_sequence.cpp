@@ -84,36 +84,37 @@ bool RecoverInterruptedSwap() {
     return true;
 }
 
+// One transfer of url into packageFile, with "Downloading" from 0. On failure
+// the partial file is deleted and error holds the transfer's sentence.
+bool TryDownload(const std::wstring& url, const std::wstring& packageFile, std::wstring& error) {
+    HttpTransfer transfer;
+    transfer.filePath = packageFile;
+    transfer.toFile = true;
+    SetJobProgress(L"Downloading", 0);
+    if (HttpGet(url, transfer, true)) {
+        return true;
+    }
+    tolerant::Remove(packageFile);
+    error = transfer.error.empty() ? kDownloadUnfinished : transfer.error;
+    return false;
+}
+
 // Steps 2 to 4: the download into packageFile, retried once through the
-// download origin. On failure the package file is gone and error holds the
-// last transfer's sentence.
+// download origin unless cancelled. On failure the package file is gone and
+// error holds the last transfer's sentence.
 bool DownloadPackage(const std::wstring& packageUrl, const std::wstring& packageFile,
                      std::wstring& error) {
-    HttpTransfer first;
-    first.filePath = packageFile;
-    first.toFile = true;
-    SetJobProgress(L"Downloading", 0);
-    if (HttpGet(packageUrl, first, true)) {
+    std::wstring firstError;
+    if (TryDownload(packageUrl, packageFile, firstError)) {
         return true;
     }
     const std::wstring alternative =
         g_app.cancelRequested.load() ? std::wstring() : RewriteDownloadUrl(packageUrl);
-    tolerant::Remove(packageFile);
     if (alternative.empty()) {
-        error = first.error.empty() ? kDownloadUnfinished : first.error;
+        error = firstError;
         return false;
     }
-
-    HttpTransfer second;
-    second.filePath = packageFile;
-    second.toFile = true;
-    SetJobProgress(L"Downloading", 0);
-    if (HttpGet(alternative, second, true)) {
-        return true;
-    }
-    tolerant::Remove(packageFile);
-    error = second.error.empty() ? kDownloadUnfinished : second.error;
-    return false;
+    return TryDownload(alternative, packageFile, error);
 }
 
 // Step 5, only with an expected checksum.

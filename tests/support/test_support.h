@@ -63,4 +63,10 @@ std::wstring GetProcessCommandLine(DWORD processId);
 // Ends a process that a test started and waits for it; for clean-up only.
 void KillProcess(DWORD processId);
 
+// Ends every process whose executable lies inside folder (or a folder below
+// it), whoever started it, and waits for each. It asks the system for the
+// image paths itself and compares them itself, so clean-up still works when
+// the program's own process matching is what a test caught failing.
+void KillProcessesInside(const std::wstring& folder);
+
 } // namespace testing_support

@@ -2,7 +2,6 @@
 
 #include "install/locations.h"
 #include "shell/app_state.h"
-#include "system/stop_app.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -83,12 +82,6 @@ StartedProcess StartApp(const std::wstring& exePath, bool waitForWindow) {
         }
     }
     return started;
-}
-
-void KillProcessesInside(const std::wstring& folder) {
-    for (const DWORD id : FindAppProcesses(folder)) {
-        testing_support::KillProcess(id);
-    }
 }
 
 void RemoveTestTree(const std::wstring& path) {
@@ -244,7 +237,10 @@ void SystemTest::TearDown() {
 
 void SystemTest::CleanUp() {
     g_app.cancelRequested = false;
-    KillProcessesInside(InstallRootPath());
+    // Not through the program's own process matching: when that is what a
+    // test caught failing, a process it missed would outlive the test, keep
+    // the test's output open and spoil the tests after it.
+    testing_support::KillProcessesInside(InstallRootPath());
     RemoveTestTree(InstallRootPath());
     RegDeleteKeyW(HKEY_CURRENT_USER,
                   L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Movora");

@@ -28,9 +28,6 @@ void PlaceApp(const std::wstring& exePath, const std::vector<std::string>& varia
 // up (and so its pipe is served); otherwise until it shows in the process list.
 testing_support::StartedProcess StartApp(const std::wstring& exePath, bool waitForWindow = true);
 
-// Ends every process whose executable lies inside folder and waits for each.
-void KillProcessesInside(const std::wstring& folder);
-
 // Removes a folder tree the test made, read-only entries included.
 void RemoveTestTree(const std::wstring& path);
 
@@ -78,9 +75,10 @@ class PipeListener {
 // while the handle lives.
 UniqueHandle HoldOpen(const std::wstring& path);
 
-// Resets the job status and the cancel flag, ends stand-in processes and
-// removes the install root before and after each test; also removes the
-// Uninstall entry, the autostart value and both shortcuts.
+// Resets the job status and the cancel flag, ends every process started from
+// the install root (stand-in apps and the helpers they start, whatever the
+// test's result) and removes the install root before and after each test; also
+// removes the Uninstall entry, the autostart value and both shortcuts.
 class SystemTest : public ::testing::Test {
   protected:
     void SetUp() override;

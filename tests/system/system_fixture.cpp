@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -91,6 +92,72 @@ void RemoveTestTree(const std::wstring& path) {
         SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
     }
     fs::remove_all(path, ignored);
+}
+
+namespace {
+
+using ToUnixFn = char*(CDECL*)(LPCWSTR);
+
+// Wine's own translation of a Windows path into a host path; null elsewhere.
+ToUnixFn HostPathFunction() {
+    return reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+}
+
+std::string HostPath(const std::wstring& path) {
+    const ToUnixFn toUnix = HostPathFunction();
+    char* text = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+    const std::string result = text != nullptr ? text : "";
+    HeapFree(GetProcessHeap(), 0, text);
+    return result;
+}
+
+// Runs a program of the host system under Wine and waits until done() holds
+// (a host program's end cannot be waited for through its handle).
+bool RunHostProgram(const std::string& commandLine, const std::function<bool()>& done) {
+    std::wstring wide(commandLine.begin(), commandLine.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    for (int i = 0; i < 100 && !done(); ++i) {
+        Sleep(50);
+    }
+    return done();
+}
+
+bool IsReparsePoint(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+} // namespace
+
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+    CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY |
+                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    if (IsReparsePoint(link)) {
+        return true;
+    }
+    if (HostPathFunction() == nullptr) {
+        return false;
+    }
+    return RunHostProgram("Z:\\usr\\bin\\ln -s " + HostPath(target) + " " + HostPath(link),
+                          [&] { return IsReparsePoint(link); });
+}
+
+void RemoveLeftLink(const std::wstring& link) {
+    if (IsReparsePoint(link) && HostPathFunction() != nullptr) {
+        RunHostProgram("Z:\\usr\\bin\\rm " + HostPath(link),
+                       [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+    }
 }
 
 std::wstring ProgramsFolder() {

@@ -31,6 +31,17 @@ testing_support::StartedProcess StartApp(const std::wstring& exePath, bool waitF
 // Removes a folder tree the test made, read-only entries included.
 void RemoveTestTree(const std::wstring& path);
 
+// Makes link a link to the folder target: a Windows symbolic link where the
+// platform makes one, otherwise (under Wine, whose call does nothing) a
+// symbolic link of the host system, which Wine shows as a reparse point.
+// False when neither can be made.
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
+
+// Removes a link a test made or the code under test had to leave (Wine cannot
+// remove a host link through its own calls, and the library's tree removal
+// would follow it into its target).
+void RemoveLeftLink(const std::wstring& link);
+
 // The Start menu programs folder and the desktop folder.
 std::wstring ProgramsFolder();
 std::wstring DesktopFolder();

@@ -62,6 +62,15 @@ class UninstallTest : public ComSystemTest {
         EXPECT_TRUE(RegistryKeyExists(kUninstallEntryKey));
     }
 
+    // Puts a folder with a file held open inside in the executable's place:
+    // nothing runs and nothing holds "Movora.exe" itself, yet it outlives the
+    // removals. The returned handle holds the file.
+    UniqueHandle TakeTheExecutablesName() {
+        RemoveTestTree(AppExePath());
+        MakeFile(L"app\\Movora.exe\\held.bin");
+        return HoldOpen(Root(L"app\\Movora.exe\\held.bin"));
+    }
+
     void ExpectRegistrationGone() {
         EXPECT_FALSE(fs::exists(ProgramsFolder() + L"\\Movora.lnk"));
         EXPECT_FALSE(fs::exists(DesktopFolder() + L"\\Movora.lnk"));
@@ -161,12 +170,7 @@ TEST_F(UninstallTest, CancelWhileStoppingRemovesNothing) {
 
 TEST_F(UninstallTest, SurvivingExecutableFailsAndKeepsTheEntry) {
     InstallEverything();
-    // The executable's name taken by a folder with a file held open inside:
-    // nothing runs and nothing holds "Movora.exe" itself, yet it outlives the
-    // removals.
-    RemoveTestTree(AppExePath());
-    MakeFile(L"app\\Movora.exe\\held.bin");
-    UniqueHandle holder = HoldOpen(Root(L"app\\Movora.exe\\held.bin"));
+    UniqueHandle holder = TakeTheExecutablesName();
     ASSERT_TRUE(Valid(holder));
     std::wstring message;
 
@@ -281,11 +285,7 @@ class UninstallFromTheRootTest : public UninstallTest {
 
 TEST_F(UninstallFromTheRootTest, FailedUninstallSchedulesNothing) {
     InstallEverything();
-    // The executable's name taken by a folder with a file held open inside, so
-    // the sequence fails after its removals.
-    RemoveTestTree(AppExePath());
-    MakeFile(L"app\\Movora.exe\\held.bin");
-    UniqueHandle holder = HoldOpen(Root(L"app\\Movora.exe\\held.bin"));
+    UniqueHandle holder = TakeTheExecutablesName(); // fails the sequence after its removals
     ASSERT_TRUE(Valid(holder));
 
     ASSERT_EQ(RunFromTheSetupCopy(), 1u);

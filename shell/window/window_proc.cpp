@@ -2,13 +2,15 @@
 
 #include "shell/app_state.h"
 #include "shell/jobs.h"
-#include "shell/scoped.h"
+#include "shell/window/fonts.h"
+#include "shell/window/paint.h"
 
 namespace {
 
 LRESULT OnCreate(HWND window) {
     g_app.window = window;
     g_app.dpi = GetDpiForWindow(window);
+    CreateFonts();
     return 0;
 }
 
@@ -22,13 +24,7 @@ LRESULT OnDestroy() {
 }
 
 LRESULT OnPaint(HWND window) {
-    PAINTSTRUCT paint{};
-    HDC dc = BeginPaint(window, &paint);
-    RECT client{};
-    GetClientRect(window, &client);
-    UniqueGdi<HBRUSH> background(CreateSolidBrush(kBackgroundColour));
-    FillRect(dc, &client, background.get());
-    EndPaint(window, &paint);
+    PaintWindow(window);
     return 0;
 }
 

@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr UINT_PTR kStatusTimerId = 1;
+
 // The whole window is painted on every WM_PAINT, so nothing needs erasing.
 void RepaintAll(HWND window) {
     InvalidateRect(window, nullptr, FALSE);
@@ -23,6 +25,9 @@ POINT PointFromLParam(LPARAM lParam) {
 
 // The first job starts here, before CreateWindowExW returns to start-up.
 LRESULT OnCreate(HWND window) {
+    // A notification left pending by an earlier window will never arrive.
+    TakeStatusNotification();
+    g_app.statusTakenAt = 0;
     g_app.window = window;
     g_app.dpi = GetDpiForWindow(window);
     CreateFonts();
@@ -112,12 +117,15 @@ LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
-// Repaints from the newest status. In update mode a finished install starts
-// the new app once and closes the window, with no click.
-LRESULT OnStatusChanged(HWND window) {
+// Takes the pending notification, then repaints from the newest status. In
+// update mode a finished install starts the new app once and closes the
+// window, with no click.
+void TakeStatusChange(HWND window) {
+    g_app.statusTakenAt = GetTickCount64();
+    TakeStatusNotification();
     RepaintAll(window);
     if (CurrentWindowMode() != WindowMode::Update || g_app.appLaunched) {
-        return 0;
+        return;
     }
     JobPhase phase = Checking;
     bool hasApp = false;
@@ -130,6 +138,27 @@ LRESULT OnStatusChanged(HWND window) {
         g_app.appLaunched = true;
         StartAppFromItsFolder();
         DestroyWindow(window);
+    }
+}
+
+// A notification that comes within kStatusIntervalMs of the last one taken
+// waits on the timer (without a timer it is taken at once). Meanwhile it stays pending, so the
+// worker posts no more and every change it makes is read when the timer takes it.
+LRESULT OnStatusChanged(HWND window) {
+    const ULONGLONG sinceLast = GetTickCount64() - g_app.statusTakenAt;
+    if (sinceLast < kStatusIntervalMs &&
+        SetTimer(window, kStatusTimerId, static_cast<UINT>(kStatusIntervalMs - sinceLast),
+                 nullptr) != 0) {
+        return 0;
+    }
+    TakeStatusChange(window);
+    return 0;
+}
+
+LRESULT OnTimer(HWND window, WPARAM timerId) {
+    if (timerId == kStatusTimerId) {
+        KillTimer(window, kStatusTimerId);
+        TakeStatusChange(window);
     }
     return 0;
 }
@@ -159,6 +188,8 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         return OnDpiChanged(window, wParam, lParam);
     case WM_STATUS_CHANGED:
         return OnStatusChanged(window);
+    case WM_TIMER:
+        return OnTimer(window, wParam);
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }

@@ -3,8 +3,10 @@
 // update-mode launch. Real input comes from xdotool on the virtual display.
 #include "shell/jobs.h"
 #include "shell/window/hit_test.h"
+#include "shell/window/paint.h"
 #include "shell/window/palette.h"
 #include "shell/window/primary_action.h"
+#include "shell/window/window_proc.h"
 #include "tests/support/canvas.h"
 #include "tests/support/test_support.h"
 #include "tests/support/x_input.h"
@@ -12,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <ostream>
 
 namespace fs = std::filesystem;
@@ -451,6 +455,99 @@ TEST_F(SetupWindowTest, ADpiChangeRescalesFontsRectanglesAndTheWindow) {
 }
 
 // ---------------------------------------------------------------------------
+// Status notifications: a burst of reports while the window is busy is one
+// message, and what the window paints last is the last status.
+
+class NotificationTest : public SetupWindowTest {
+  protected:
+    // Counts what reaches the setup window procedure, then passes it on.
+    static LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_STATUS_CHANGED) {
+            ++statusMessages_;
+        } else if (message == WM_PAINT) {
+            ++paints_;
+        }
+        return CallWindowProcW(original_, window, message, wParam, lParam);
+    }
+
+    void CountMessages() {
+        statusMessages_ = 0;
+        paints_ = 0;
+        original_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingProc)));
+    }
+
+    // The window on screen shows exactly what a paint of the current status
+    // draws, with the progress fill of percent.
+    void ExpectScreenShowsTheStatus(int percent) {
+        Canvas screen(480, 560);
+        ASSERT_TRUE(screen.CopyFromWindow(window_));
+        Canvas expected(480, 560);
+        DrawWindowContents(expected.dc(), 480, 560, TakePaintInputs());
+        EXPECT_TRUE(screen.SameAs(expected, RECT{0, 0, 480, 560}));
+        EXPECT_EQ(screen.Count(RECT{28, 428, 452, 432}, colours::kAccent), 424 * percent / 100 * 4);
+    }
+
+    static inline WNDPROC original_ = nullptr;
+    static inline int statusMessages_ = 0;
+    static inline int paints_ = 0;
+};
+
+TEST_F(NotificationTest, ABurstWhileTheWindowIsBusyIsOneMessageAndOnePaint) {
+    CreateSetupWindow(WindowMode::Install);
+    PumpFor(100);
+    CountMessages();
+    std::thread worker([] {
+        SetJobResult(Working, L"Downloading");
+        for (int i = 0; i < 5000; ++i) {
+            SetJobProgress(L"Downloading", i % 100);
+        }
+        SetJobProgress(L"Checking the download", 73);
+    });
+    worker.join(); // this thread takes no message meanwhile
+    PumpFor(300);
+    EXPECT_EQ(statusMessages_, 1);
+    EXPECT_EQ(paints_, 1);
+    ExpectScreenShowsTheStatus(73);
+
+    // The next report after the window took the message posts again.
+    SetJobProgress(L"Installing", 100);
+    PumpFor(300);
+    EXPECT_EQ(statusMessages_, 2);
+    ExpectScreenShowsTheStatus(100);
+}
+
+// While reports keep coming, the window takes a notification at most once per
+// interval, so the worker posts and the window paints about that often.
+TEST_F(NotificationTest, ReportsDuringALivePumpEndWithTheLastStatusOnScreen) {
+    CreateSetupWindow(WindowMode::Install);
+    PumpFor(100);
+    CountMessages();
+    const ULONGLONG start = GetTickCount64();
+    std::atomic<bool> finished{false};
+    std::thread worker([&finished] {
+        SetJobResult(Working, L"Downloading");
+        // About a second of reports, one every millisecond or so, as a fast
+        // download makes them.
+        for (int i = 0; i < 1000; ++i) {
+            SetJobProgress(L"Downloading", i % 100);
+            Sleep(1);
+        }
+        SetJobProgress(L"Downloading", 37);
+        finished = true;
+    });
+    PumpUntil([&finished] { return finished.load(); }, 60000);
+    worker.join();
+    PumpFor(300);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_GE(statusMessages_, 1);
+    EXPECT_LE(static_cast<ULONGLONG>(statusMessages_), elapsed / kStatusIntervalMs + 1)
+        << "in " << elapsed << " ms";
+    EXPECT_LE(paints_, statusMessages_);
+    ExpectScreenShowsTheStatus(37);
+}
+
+// ---------------------------------------------------------------------------
 // Starting the app: from its own folder, and in update mode without a click.
 
 class AppLaunchTest : public SetupWindowTest {
@@ -516,6 +613,25 @@ TEST_F(AppLaunchTest, UpdateModeStartsTheNewAppOnceAndClosesWithoutAClick) {
     EXPECT_EQ(fs::path(GetProcessCurrentDirectory(app)), fs::path(folder_ / L"app\\"));
     PumpFor(500);
     EXPECT_EQ(FindProcessesByImage(appExe_).size(), 1u) << "the app was started twice";
+}
+
+// Done right behind a burst of progress, while the window waits out the
+// interval: the waiting notification still sees Done and launches.
+TEST_F(AppLaunchTest, UpdateModeLaunchesWhenDoneFollowsABurstOfProgress) {
+    CreateSetupWindow(WindowMode::Update);
+    SetInstalledApp(appExe_);
+    std::thread worker([] {
+        for (int i = 0; i < 2000; ++i) {
+            SetJobProgress(L"Downloading", i % 100);
+            if (i % 500 == 0) {
+                Sleep(20);
+            }
+        }
+        SetJobResult(Done, L"Movora is installed.");
+    });
+    ASSERT_TRUE(PumpUntil([this] { return !WindowAlive(); }, 20000));
+    worker.join();
+    EXPECT_NE(StartedApp(15000), 0u);
 }
 
 struct StaysCase {

@@ -1,12 +1,13 @@
 #include "feed/http_get.h"
 
+#include "feed/winhttp_calls.h"
+#include "install/fs_calls.h"
 #include "shell/app_state.h"
+#include "shell/scoped.h"
 
 #include <winhttp.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <type_traits>
 
@@ -25,7 +26,7 @@ constexpr DWORD kPathBufferChars = 2048;
 constexpr DWORD kExtraBufferChars = 1024;
 
 struct InternetCloser {
-    void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
+    void operator()(HINTERNET handle) const { GetWinHttpCalls()->closeHandle(handle); }
 };
 using UniqueInternet = std::unique_ptr<std::remove_pointer_t<HINTERNET>, InternetCloser>;
 
@@ -34,11 +35,11 @@ bool IsLocalHost(const std::wstring& host) {
 }
 
 // A numeric response header; 0 when the query fails or the header is absent.
-DWORD QueryNumberHeader(HINTERNET request, DWORD infoLevel) {
+DWORD QueryNumberHeader(const WinHttpCalls& http, HINTERNET request, DWORD infoLevel) {
     DWORD value = 0;
     DWORD size = sizeof(value);
-    WinHttpQueryHeaders(request, infoLevel | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX);
+    http.queryHeaders(request, infoLevel | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                      &value, &size, WINHTTP_NO_HEADER_INDEX);
     return value;
 }
 
@@ -67,7 +68,9 @@ bool CheckDownloadUrl(const std::wstring& url, std::wstring& host, std::wstring&
     parts.dwExtraInfoLength = kExtraBufferChars;
     // Scheme name, user name and password stay unrequested: credentials in a
     // URL are never used.
-    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+    const WinHttpCalls* http = GetWinHttpCalls();
+    if (http == nullptr ||
+        !http->crackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
         error = L"The download address is not valid.";
         return false;
     }
@@ -88,6 +91,11 @@ bool CheckDownloadUrl(const std::wstring& url, std::wstring& host, std::wstring&
 }
 
 bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgress) {
+    const WinHttpCalls* http = GetWinHttpCalls();
+    if (http == nullptr) {
+        transfer.error = L"Could not open a connection.";
+        return false;
+    }
     std::wstring host;
     std::wstring pathAndQuery;
     INTERNET_PORT port = 0;
@@ -97,43 +105,45 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
     }
 
     // Declared in opening order, so they close request first, session last.
-    UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    UniqueInternet session(http->open(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         transfer.error = L"Could not open a connection.";
         return false;
     }
-    WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
-                       kReceiveTimeoutMs);
-    UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(), port, 0));
+    http->setTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                      kReceiveTimeoutMs);
+    UniqueInternet connection(http->connect(session.get(), host.c_str(), port, 0));
     UniqueInternet request;
     if (connection) {
-        request.reset(WinHttpOpenRequest(connection.get(), L"GET", pathAndQuery.c_str(), nullptr,
-                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                         secure ? WINHTTP_FLAG_SECURE : 0));
+        request.reset(http->openRequest(connection.get(), L"GET", pathAndQuery.c_str(), nullptr,
+                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                        secure ? WINHTTP_FLAG_SECURE : 0));
     }
     if (!request ||
-        !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        !http->sendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                           0, 0, 0) ||
+        !http->receiveResponse(request.get(), nullptr)) {
         transfer.error = L"Could not reach the download server.";
         return false;
     }
 
-    const DWORD status = QueryNumberHeader(request.get(), WINHTTP_QUERY_STATUS_CODE);
+    const DWORD status = QueryNumberHeader(*http, request.get(), WINHTTP_QUERY_STATUS_CODE);
     if (status < 200 || status > 299) {
         transfer.error = L"The server returned an error.";
         return false;
     }
     const std::uint32_t contentLength =
-        QueryNumberHeader(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+        QueryNumberHeader(*http, request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
 
-    // The file is created only now, after an accepted status. The runtime's
-    // default sharing lets others read and write it meanwhile.
-    std::ofstream file;
+    // The file is created (or truncated) only now, after an accepted status;
+    // others may read and write it meanwhile.
+    UniqueHandle file;
     if (transfer.toFile) {
-        file.open(std::filesystem::path(transfer.filePath), std::ios::binary | std::ios::trunc);
-        if (!file.is_open()) {
+        file.reset(CreateFileW(WindowsPathArgument(transfer.filePath).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!Valid(file)) {
             transfer.error = L"Could not save the download.";
             return false;
         }
@@ -148,7 +158,7 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
             return false;
         }
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request.get(), &available)) {
+        if (!http->queryDataAvailable(request.get(), &available)) {
             transfer.error = L"The download stopped.";
             return false;
         }
@@ -163,12 +173,15 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
         }
         chunk.resize(available);
         DWORD read = 0;
-        if (!WinHttpReadData(request.get(), chunk.data(), available, &read)) {
+        if (!http->readData(request.get(), chunk.data(), available, &read)) {
             transfer.error = L"The download stopped.";
             return false;
         }
         if (transfer.toFile) {
-            file.write(chunk.data(), static_cast<std::streamsize>(read));
+            // A failed write is not examined here: a short package fails its
+            // checksum or its unpacking.
+            DWORD written = 0;
+            WriteFile(file.get(), chunk.data(), read, &written, nullptr);
         } else {
             transfer.body.insert(transfer.body.end(), chunk.data(), chunk.data() + read);
         }

@@ -1,57 +1,151 @@
-// The two ways the install engine calls the filesystem.
+// The two ways the program calls the filesystem, on the Windows file calls.
 //
-// raising::  a failure throws std::filesystem::filesystem_error naming the
-//            operation and the path(s). Engines catch it and turn it into a
-//            false result; it never leaves an engine.
+// raising::  a failure throws FileError naming the operation, the path(s) and
+//            the Windows error code. Engines catch it and turn it into a false
+//            result; it never leaves an engine.
 // tolerant:: a failure is ignored on purpose. Used for best-effort clean-up,
 //            where leaving something behind is acceptable and a later step
 //            (or the next run) decides the outcome.
 //
 // The namespace is spelled at every call site so a reader sees which form
-// each step uses.
+// each step uses. Paths longer than the classic 260-character limit are
+// passed to Windows in their "\\?\" form, so deep trees can still be removed.
 #pragma once
 
-#include <filesystem>
+#include "install/paths.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+// What the raising forms throw: which call failed, on which path(s), and why.
+struct FileError {
+    const wchar_t* operation = L"";
+    std::wstring path;
+    std::wstring otherPath; // the target of a rename or copy; empty otherwise
+    DWORD code = ERROR_SUCCESS;
+};
+
+// True for the Windows errors that mean "nothing is at this path" (the file,
+// or one of the folders on the way to it, is not there).
+bool IsNotThereError(DWORD code);
 
 namespace raising {
 
 // True when anything (file or folder, links followed) is at the path. "Not
 // there" errors mean false; any other error throws.
-bool Exists(const std::filesystem::path& path);
+bool Exists(const std::wstring& path);
 
-// Renames a file or folder; throws on failure (a folder onto an existing folder
-// fails, as on Windows).
-void Rename(const std::filesystem::path& from, const std::filesystem::path& to);
+// True when the path is a folder (links followed); false when it is a file or
+// not there. Any other error throws.
+bool IsFolder(const std::wstring& path);
+
+// Renames a file or folder (MoveFileExW, replacing an existing file, copying
+// across volumes). A folder cannot replace an existing folder: that throws,
+// as every other failure does.
+void Rename(const std::wstring& from, const std::wstring& to);
 
 // Creates the folder and its missing parents; an existing folder is no error.
-void CreateFolders(const std::filesystem::path& path);
+// Throws when a folder cannot be created or a file stands in the way.
+void CreateFolders(const std::wstring& path);
 
-// Copies a file, overwriting an existing target.
-void CopyFileOver(const std::filesystem::path& from, const std::filesystem::path& to);
+// Copies a file, overwriting an existing target; throws on failure.
+void CopyFileOver(const std::wstring& from, const std::wstring& to);
+
+// The names of the folder's direct entries ("." and ".." left out), in the
+// order the file system lists them. A folder that cannot be opened for
+// listing gives an empty list; a listing that fails part-way throws.
+std::vector<std::wstring> ListFolder(const std::wstring& folder);
 
 } // namespace raising
 
 namespace tolerant {
 
-// Removes a file or an empty folder; a missing one is no error.
-void Remove(const std::filesystem::path& path);
+// Removes a file or an empty folder; a missing one is no error. A read-only
+// file is removed too (its attribute is put back when the removal fails).
+void Remove(const std::wstring& path);
 
 // Removes a whole tree; stops at the first entry that cannot be removed and
 // leaves the rest in place. A symbolic link or junction is removed itself and
 // never entered, so the files it points to stay. Read-only files and folders
 // are removed too (the attribute is cleared first and put back when the
-// removal still fails). A missing path is no error.
-void RemoveTree(const std::filesystem::path& path);
+// removal still fails). A missing path is no error. Returns true when nothing
+// is left at the path, for callers that must not go on over leftovers.
+bool RemoveTree(const std::wstring& path);
 
 // True when the path is a symbolic link or junction (a reparse point); false
 // when it is anything else or cannot be queried.
-bool IsLink(const std::filesystem::path& path);
+bool IsLink(const std::wstring& path);
 
 // Creates the folder and its missing parents, ignoring failure.
-void CreateFolders(const std::filesystem::path& path);
+void CreateFolders(const std::wstring& path);
 
 // Copies a file over an existing target; returns whether it worked, for
 // callers that only branch on it (nothing is reported).
-bool CopyFileOver(const std::filesystem::path& from, const std::filesystem::path& to);
+bool CopyFileOver(const std::wstring& from, const std::wstring& to);
+
+// The absolute form of path (see GetFullPath); empty when it cannot be made.
+std::wstring MakeAbsolute(const std::wstring& path);
 
 } // namespace tolerant
+
+// Calls visit(const WIN32_FIND_DATAW&) for each direct entry of folder ("."
+// and ".." left out), in listing order, until visit returns false. Returns
+// ERROR_SUCCESS when the listing ran to its end or visit stopped it, else the
+// Windows error of opening or advancing the listing. Not a counted file call:
+// the operations above that walk folders are built on it.
+// opened, when given, tells whether the listing could be opened at all.
+template <typename Visit>
+DWORD ForEachFolderEntry(const std::wstring& folder, Visit visit, bool* opened = nullptr);
+
+// Test seam of the file layer. Every raising and tolerant call above counts
+// as one file call; once armed, the call with the given index (0 = the next
+// one) behaves as if Windows had refused it with the given error: a raising
+// form throws, a tolerant form does nothing (and reports failure where it
+// returns a result). Only that one call fails. Inert unless a test arms it.
+namespace file_faults {
+void Arm(long callIndex, DWORD code);
+void Disarm();
+// File calls made since the seam was last armed or disarmed.
+long CallsSinceArmed();
+} // namespace file_faults
+
+// ---------------------------------------------------------------------------
+
+// The form of a path to hand to Windows: unchanged when it is short, else the
+// "\\?\" form of its absolute path, which lifts the 260-character limit.
+std::wstring WindowsPathArgument(const std::wstring& path);
+
+struct FindCloser {
+    void operator()(HANDLE find) const { FindClose(find); }
+};
+using UniqueFind = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
+
+template <typename Visit>
+DWORD ForEachFolderEntry(const std::wstring& folder, Visit visit, bool* opened) {
+    WIN32_FIND_DATAW entry{};
+    HANDLE rawFind =
+        FindFirstFileExW(WindowsPathArgument(JoinPath(folder, L"*")).c_str(), FindExInfoBasic,
+                         &entry, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (opened != nullptr) {
+        *opened = rawFind != INVALID_HANDLE_VALUE;
+    }
+    if (rawFind == INVALID_HANDLE_VALUE) {
+        return GetLastError();
+    }
+    UniqueFind find(rawFind); // closed even when visit throws
+    for (;;) {
+        const bool dots = wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0;
+        if (!dots && !visit(static_cast<const WIN32_FIND_DATAW&>(entry))) {
+            return ERROR_SUCCESS;
+        }
+        if (!FindNextFileW(find.get(), &entry)) {
+            const DWORD error = GetLastError();
+            return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+        }
+    }
+}

@@ -1,10 +1,8 @@
 #include "install/locations.h"
 
-#include <filesystem>
-#include <memory>
-#include <system_error>
+#include "install/fs_calls.h"
 
-namespace fs = std::filesystem;
+#include <memory>
 
 namespace {
 
@@ -12,15 +10,7 @@ struct CoTaskMemDeleter {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
 };
 
-bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
 } // namespace
-
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
-    return (fs::path(folder) / name).wstring();
-}
 
 std::wstring GetKnownFolderPath(REFKNOWNFOLDERID id) {
     PWSTR rawFolder = nullptr;
@@ -37,34 +27,20 @@ std::wstring GetInstallRoot() {
         root = JoinPath(localAppData, kInstallRootName);
     }
 
-    std::error_code error;
     if (root.empty()) {
-        error = std::error_code(ERROR_PATH_NOT_FOUND, std::system_category());
-    } else {
-        fs::create_directories(root, error);
+        throw FileError{L"find the install root", root, std::wstring(), ERROR_PATH_NOT_FOUND};
     }
-    if (error) {
-        throw fs::filesystem_error("GetInstallRoot", root, error);
-    }
+    raising::CreateFolders(root);
     return root;
 }
 
 bool IsPathInside(const std::wstring& path, const std::wstring& directory) {
-    const DWORD needed = GetFullPathNameW(directory.c_str(), 0, nullptr, nullptr);
-    std::wstring absolute(needed, L'\0');
-    DWORD written = 0;
-    if (needed != 0) {
-        written = GetFullPathNameW(directory.c_str(), needed, absolute.data(), nullptr);
+    std::wstring absolute;
+    DWORD error = ERROR_SUCCESS;
+    if (!GetFullPath(directory, absolute, error)) {
+        throw FileError{L"make absolute", directory, std::wstring(), error};
     }
-    if (needed == 0 || written == 0 || written >= needed) {
-        const DWORD code = GetLastError();
-        throw fs::filesystem_error(
-            "IsPathInside", directory,
-            std::error_code(code != 0 ? static_cast<int>(code) : ERROR_INVALID_NAME,
-                            std::system_category()));
-    }
-    absolute.resize(written);
-    while (!absolute.empty() && IsSeparator(absolute.back())) {
+    while (!absolute.empty() && IsPathSeparator(absolute.back())) {
         absolute.pop_back();
     }
 
@@ -78,7 +54,7 @@ bool IsPathInside(const std::wstring& path, const std::wstring& directory) {
     if (path.size() == n) {
         return true;
     }
-    return IsSeparator(path[n]);
+    return IsPathSeparator(path[n]);
 }
 
 std::wstring GetTempFolder() {

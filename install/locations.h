@@ -3,6 +3,8 @@
 // setup program puts into the temporary folder.
 #pragma once
 
+#include "install/paths.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -27,11 +29,8 @@ inline constexpr wchar_t kUninstallCopyName[] = L"Movora-uninstall.exe";
 // account); empty when it cannot be resolved.
 std::wstring GetKnownFolderPath(REFKNOWNFOLDERID id);
 
-// Joins two path components with exactly one backslash.
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
-
 // Returns the install root (local application data + "Movora"), creating it
-// and any missing parent. Throws std::filesystem::filesystem_error when the
+// and any missing parent. Throws FileError when the
 // known folder cannot be resolved (error 3, path not found) or the folder
 // cannot be created. Never returns an empty or relative root.
 std::wstring GetInstallRoot();
@@ -39,7 +38,7 @@ std::wstring GetInstallRoot();
 // True when path names directory itself or something below it: a
 // case-insensitive prefix test on the absolute directory text (trailing
 // separators stripped) followed by the end of path or a '\' or '/'. path is
-// used unchanged. Throws std::filesystem::filesystem_error when directory
+// used unchanged. Throws FileError when directory
 // cannot be made absolute.
 bool IsPathInside(const std::wstring& path, const std::wstring& directory);
 

@@ -13,8 +13,6 @@
 #include <shellapi.h>
 #include <shellscalingapi.h>
 
-#include <exception>
-
 namespace {
 
 constexpr int kLogicalWidth = 480;
@@ -78,7 +76,7 @@ bool HandOverUninstall() {
     bool inside = false;
     try {
         inside = IsPathInside(exePath, GetInstallRoot());
-    } catch (const std::exception&) {
+    } catch (const FileError&) {
         // No install root to hand over from: the uninstall job reports its own
         // failure if there is anything to remove.
         return false;

@@ -7,10 +7,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <filesystem>
 #include <memory>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -41,7 +38,7 @@ void WriteShortcutFile(const std::wstring& linkPath, const std::wstring& targetP
     }
     UniqueCom<IShellLinkW> link(rawLink);
     link->SetPath(targetPath.c_str());
-    link->SetWorkingDirectory(fs::path(targetPath).parent_path().c_str());
+    link->SetWorkingDirectory(ParentPath(targetPath).c_str());
     link->SetDescription(L"Movora");
     link->SetIconLocation(targetPath.c_str(), 0);
 
@@ -51,7 +48,7 @@ void WriteShortcutFile(const std::wstring& linkPath, const std::wstring& targetP
     }
     UniqueCom<IPersistFile> file(rawFile);
     // A folder that cannot be created makes the save fail, which is ignored.
-    tolerant::CreateFolders(fs::path(linkPath).parent_path());
+    tolerant::CreateFolders(ParentPath(linkPath));
     file->Save(linkPath.c_str(), TRUE);
 }
 
@@ -69,7 +66,7 @@ void DeleteShortcutFile(const std::wstring& linkPath) {
         if (!raising::Exists(linkPath)) {
             return;
         }
-    } catch (const fs::filesystem_error&) {
+    } catch (const FileError&) {
         return;
     }
     tolerant::Remove(linkPath);

@@ -7,9 +7,6 @@
 
 #include <tlhelp32.h>
 
-#include <exception>
-#include <filesystem>
-
 namespace {
 
 constexpr DWORD kPollIntervalMs = 250;
@@ -27,7 +24,7 @@ constexpr char kQuitMessage[] = {'q', 'u', 'i', 't'};
 bool ExistsOrUnknown(const std::wstring& path) {
     try {
         return raising::Exists(path);
-    } catch (const std::filesystem::filesystem_error&) {
+    } catch (const FileError&) {
         return true;
     }
 }
@@ -39,7 +36,7 @@ bool AppIsGone(const std::wstring& appFolder, const std::wstring& appExePath) {
 } // namespace
 
 bool StopRunningApp(const std::wstring& appExePath) {
-    const std::wstring appFolder = std::filesystem::path(appExePath).parent_path().wstring();
+    const std::wstring appFolder = ParentPath(appExePath);
     if (!ExistsOrUnknown(appExePath)) {
         return true;
     }
@@ -104,7 +101,7 @@ std::vector<DWORD> FindAppProcesses(const std::wstring& appFolder) {
             if (IsPathInside(imagePath, appFolder)) {
                 processIds.push_back(entry.th32ProcessID);
             }
-        } catch (const std::filesystem::filesystem_error&) {
+        } catch (const FileError&) {
             // The folder cannot be made absolute, so no process can be matched
             // to it: as with a failed snapshot, the file probe alone decides.
             return {};

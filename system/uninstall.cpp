@@ -92,10 +92,13 @@ bool RunUninstall(std::wstring& message) {
             return false;
         }
         return RemoveEverything(installRoot, appExePath, message);
-    } catch (const std::exception&) {
+    } catch (const FileError&) {
         // The install root could not be created or examined; the job shows
         // its own sentence for an empty message.
         message.clear();
+        return false;
+    } catch (const std::exception&) {
+        message.clear(); // out of memory: the same general sentence
         return false;
     }
 }
@@ -113,7 +116,7 @@ std::wstring ChooseRestartDeletion(const std::wstring& runningExePath,
         if (!installRoot.empty() && IsPathInside(runningExePath, installRoot)) {
             return runningExePath;
         }
-    } catch (const std::exception&) {
+    } catch (const FileError&) {
         // An install root that cannot be made absolute contains nothing.
     }
     return std::wstring();

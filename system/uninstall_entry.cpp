@@ -3,12 +3,6 @@
 #include "install/fs_calls.h"
 #include "shell/scoped.h"
 
-#include <cwchar>
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
-
 namespace {
 
 constexpr wchar_t kSetupVersion[] = L"0.1.3";
@@ -17,13 +11,46 @@ void SetRegistryDword(HKEY key, const wchar_t* name, DWORD value) {
     RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
+// Today's local date as eight digits, year first ("%04u%02u%02u"). Written
+// out by hand: the runtime's printf family adds about 20 KB to the program.
 std::wstring TodayAsText() {
     SYSTEMTIME today{};
     GetLocalTime(&today);
-    wchar_t text[16] = {};
-    swprintf(text, 16, L"%04u%02u%02u", static_cast<unsigned>(today.wYear),
-             static_cast<unsigned>(today.wMonth), static_cast<unsigned>(today.wDay));
+    // YYYYMMDD as one number, then its eight digits from the right.
+    unsigned date = today.wYear * 10000u + today.wMonth * 100u + today.wDay;
+    std::wstring text(8, L'0');
+    for (size_t i = text.size(); i-- > 0; date /= 10) {
+        text[i] = static_cast<wchar_t>(L'0' + date % 10);
+    }
     return text;
+}
+
+// Adds the sizes of the files below folder to totalBytes, from the listing
+// alone (no file is opened). Links are neither entered nor counted. A folder
+// that denies its listing is skipped; any other failure ends the whole walk
+// (false) with what was counted so far.
+bool AddFolderBytes(const std::wstring& folder, std::uint64_t& totalBytes) {
+    bool walking = true;
+    bool opened = false;
+    const DWORD error = ForEachFolderEntry(
+        folder,
+        [&](const WIN32_FIND_DATAW& entry) {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                return true;
+            }
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                walking = AddFolderBytes(JoinPath(folder, entry.cFileName), totalBytes);
+                return walking;
+            }
+            totalBytes +=
+                (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+            return true;
+        },
+        &opened);
+    if (!opened) {
+        return error == ERROR_ACCESS_DENIED;
+    }
+    return walking && error == ERROR_SUCCESS;
 }
 
 } // namespace
@@ -36,7 +63,7 @@ void WriteUninstallEntry(const std::wstring& appExePath, const std::wstring& set
         return;
     }
     UniqueKey key(rawKey);
-    const std::wstring appFolder = fs::path(appExePath).parent_path().wstring();
+    const std::wstring appFolder = ParentPath(appExePath);
 
     SetRegistryString(key.get(), L"DisplayName", L"Movora");
     SetRegistryString(key.get(), L"DisplayVersion", version.empty() ? kSetupVersion : version);
@@ -64,30 +91,11 @@ std::uint32_t GetFolderSizeKiB(const std::wstring& folder) {
         if (!raising::Exists(folder)) {
             return 0;
         }
-    } catch (const fs::filesystem_error&) {
+    } catch (const FileError&) {
         return 0; // cannot be examined: no estimate, an earlier one stays
     }
-
     std::uint64_t totalBytes = 0;
-    std::error_code error;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                        error);
-    // Any error of the walk itself ends it (the iterator becomes the end).
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        // The library takes a junction for a plain folder: never enter a link.
-        if (tolerant::IsLink(it->path())) {
-            it.disable_recursion_pending();
-            continue;
-        }
-        std::error_code entryError;
-        if (!it->is_regular_file(entryError)) {
-            continue;
-        }
-        const std::uintmax_t size = it->file_size(entryError);
-        if (!entryError) {
-            totalBytes += size;
-        }
-    }
+    AddFolderBytes(folder, totalBytes);
     const std::uint64_t kib = totalBytes / 1024;
     return kib > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kib);
 }

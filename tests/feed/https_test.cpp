@@ -24,22 +24,7 @@ std::string ReadAll(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The host path of a Windows path under Wine; empty on Windows itself.
-std::string HostPath(const std::wstring& path) {
-    using ToUnix = char*(CDECL*)(const wchar_t*);
-    auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (toUnix == nullptr) {
-        return std::string();
-    }
-    char* unixPath = toUnix(path.c_str());
-    if (unixPath == nullptr) {
-        return std::string();
-    }
-    std::string result(unixPath);
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    return result;
-}
+using testing_support::HostPath;
 
 class HttpsTest : public ::testing::Test {
   protected:

@@ -1,5 +1,7 @@
 #include "install/locations.h"
 
+#include "install/fs_calls.h"
+
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -44,11 +46,12 @@ TEST(GetInstallRoot, RaisesWhenAFileIsInTheWay) {
     std::error_code ignored;
     fs::remove_all(root, ignored);
     testing_support::WriteFileBytes(root, "not a folder");
-    EXPECT_THROW(GetInstallRoot(), fs::filesystem_error);
+    EXPECT_THROW(GetInstallRoot(), FileError);
     fs::remove(root);
 }
 
 struct InsideCase {
+    const char* name;
     const wchar_t* path;
     const wchar_t* directory;
     bool inside;
@@ -65,33 +68,46 @@ TEST_P(IsPathInsideTest, Answers) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, IsPathInsideTest,
     ::testing::Values(
-        InsideCase{L"C:\\Users\\a\\Movora\\app\\Movora.exe", L"C:\\Users\\a\\Movora", true},
+        InsideCase{"FileBelow", L"C:\\Users\\a\\Movora\\app\\Movora.exe", L"C:\\Users\\a\\Movora",
+                   true},
         // The directory itself, also in other letter case.
-        InsideCase{L"C:\\Users\\a\\Movora", L"C:\\Users\\a\\Movora", true},
-        InsideCase{L"c:\\users\\A\\MOVORA", L"C:\\Users\\a\\Movora", true},
-        InsideCase{L"c:\\users\\a\\movora\\APP\\x.exe", L"C:\\Users\\a\\Movora", true},
+        InsideCase{"TheDirectoryItself", L"C:\\Users\\a\\Movora", L"C:\\Users\\a\\Movora", true},
+        InsideCase{"OtherLetterCase", L"c:\\users\\A\\MOVORA", L"C:\\Users\\a\\Movora", true},
+        InsideCase{"OtherCaseBelow", L"c:\\users\\a\\movora\\APP\\x.exe", L"C:\\Users\\a\\Movora",
+                   true},
         // Trailing separators on the directory change nothing.
-        InsideCase{L"C:\\Users\\a\\Movora\\app", L"C:\\Users\\a\\Movora\\", true},
-        InsideCase{L"C:\\Users\\a\\Movora\\app", L"C:\\Users\\a\\Movora\\\\//", true},
-        InsideCase{L"C:\\Users\\a\\Movora", L"C:\\Users\\a\\Movora/", true},
+        InsideCase{"TrailingBackslash", L"C:\\Users\\a\\Movora\\app", L"C:\\Users\\a\\Movora\\",
+                   true},
+        InsideCase{"TrailingSeparatorRun", L"C:\\Users\\a\\Movora\\app",
+                   L"C:\\Users\\a\\Movora\\\\//", true},
+        InsideCase{"TrailingSlash", L"C:\\Users\\a\\Movora", L"C:\\Users\\a\\Movora/", true},
         // A forward slash right after the directory text is a boundary.
-        InsideCase{L"C:\\Users\\a\\Movora/app/Movora.exe", L"C:\\Users\\a\\Movora", true},
+        InsideCase{"SlashAfterTheDirectory", L"C:\\Users\\a\\Movora/app/Movora.exe",
+                   L"C:\\Users\\a\\Movora", true},
         // Continuing the last name is not inside.
-        InsideCase{L"C:\\Users\\a\\Movora2\\app.exe", L"C:\\Users\\a\\Movora", false},
-        InsideCase{L"C:\\Users\\a\\Movora.old", L"C:\\Users\\a\\Movora", false},
-        InsideCase{L"C:\\Users\\a\\app.previous\\x", L"C:\\Users\\a\\app", false},
+        InsideCase{"ContinuedLastName", L"C:\\Users\\a\\Movora2\\app.exe", L"C:\\Users\\a\\Movora",
+                   false},
+        InsideCase{"ContinuedWithADot", L"C:\\Users\\a\\Movora.old", L"C:\\Users\\a\\Movora",
+                   false},
+        InsideCase{"SiblingApp", L"C:\\Users\\a\\app.previous\\x", L"C:\\Users\\a\\app", false},
         // Shorter than the directory text.
-        InsideCase{L"C:\\Users\\a", L"C:\\Users\\a\\Movora", false},
-        InsideCase{L"", L"C:\\Users\\a\\Movora", false},
+        InsideCase{"ShorterPath", L"C:\\Users\\a", L"C:\\Users\\a\\Movora", false},
+        InsideCase{"EmptyPath", L"", L"C:\\Users\\a\\Movora", false},
         // The path is not normalised: forward slashes inside the directory part differ.
-        InsideCase{L"C:/Users/a/Movora/app", L"C:\\Users\\a\\Movora", false},
+        InsideCase{"SlashesInsideTheDirectoryPart", L"C:/Users/a/Movora/app",
+                   L"C:\\Users\\a\\Movora", false},
         // The directory is normalised: its slashes and dots are resolved.
-        InsideCase{L"C:\\Users\\a\\Movora\\app", L"C:/Users/a/x/../Movora", true},
-        InsideCase{L"C:\\Users\\a\\Movora\\app", L"C:\\Users\\.\\a\\Movora", true},
+        InsideCase{"DirectoryWithDotDot", L"C:\\Users\\a\\Movora\\app", L"C:/Users/a/x/../Movora",
+                   true},
+        InsideCase{"DirectoryWithDot", L"C:\\Users\\a\\Movora\\app", L"C:\\Users\\.\\a\\Movora",
+                   true},
         // A drive root: the bare drive and everything after a separator.
-        InsideCase{L"C:", L"C:\\", true}, InsideCase{L"C:\\Windows", L"C:\\", true},
-        InsideCase{L"c:/x", L"C:\\", true}, InsideCase{L"D:\\Windows", L"C:\\", false},
-        InsideCase{L"C:x", L"C:\\", false}));
+        InsideCase{"BareDrive", L"C:", L"C:\\", true},
+        InsideCase{"BelowDriveRoot", L"C:\\Windows", L"C:\\", true},
+        InsideCase{"SlashBelowDriveRoot", L"c:/x", L"C:\\", true},
+        InsideCase{"OtherDrive", L"D:\\Windows", L"C:\\", false},
+        InsideCase{"DriveRelative", L"C:x", L"C:\\", false}),
+    [](const ::testing::TestParamInfo<InsideCase>& info) { return std::string(info.param.name); });
 
 TEST(IsPathInside, ResolvesARelativeDirectoryAgainstTheCurrentFolder) {
     testing_support::TempFolder folder;
@@ -106,7 +122,7 @@ TEST(IsPathInside, ResolvesARelativeDirectoryAgainstTheCurrentFolder) {
 }
 
 TEST(IsPathInside, RaisesWhenTheDirectoryCannotBeMadeAbsolute) {
-    EXPECT_THROW(IsPathInside(L"C:\\x", L""), fs::filesystem_error);
+    EXPECT_THROW(IsPathInside(L"C:\\x", L""), FileError);
 }
 
 TEST(Locations, TemporaryFilesLieInTheTemporaryFolder) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <cstring>
+#include <iterator>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -67,6 +68,11 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << fs::path(path).string();
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 StartedProcess StartProcess(const std::wstring& commandLine) {
@@ -207,6 +213,39 @@ void KillProcess(DWORD processId) {
         TerminateProcess(process.get(), 1);
         WaitForSingleObject(process.get(), 5000);
     }
+}
+
+bool RunningUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::string HostPath(const std::wstring& path) {
+    using ToUnixFn = char*(CDECL*)(LPCWSTR);
+    const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* text = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+    const std::string result = text != nullptr ? text : "";
+    HeapFree(GetProcessHeap(), 0, text);
+    return result;
+}
+
+bool RunHostProgram(const std::string& commandLine, const std::function<bool()>& done,
+                    DWORD timeoutMs) {
+    std::wstring wide(commandLine.begin(), commandLine.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!done() && GetTickCount64() < deadline) {
+        Sleep(50);
+    }
+    return done();
 }
 
 } // namespace testing_support

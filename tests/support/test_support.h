@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ class TempFolder {
 
 // Writes bytes to a file, replacing it. Fails the current test when it cannot.
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
 
 // A started process; its handles are closed when the object goes away (the
 // process itself is left alone).
@@ -66,5 +70,21 @@ std::wstring GetProcessCurrentDirectory(DWORD processId);
 
 // Ends a process that a test started and waits for it; for clean-up only.
 void KillProcess(DWORD processId);
+
+// True when the tests run under Wine rather than on Windows.
+bool RunningUnderWine();
+
+// Under Wine, the host system's path of a Windows path (Wine's own
+// translation); empty elsewhere.
+std::string HostPath(const std::wstring& path);
+
+// Under Wine, starts a program of the host system ("Z:\usr\bin\ln -s a b")
+// and polls done() every 50 ms for up to timeoutMs: a host program's end
+// cannot be waited for through its handle, nor its exit code read. Returns
+// done()'s last answer, or false when the program could not be started. The
+// default is generous: a host program can take seconds to start on a loaded
+// machine.
+bool RunHostProgram(const std::string& commandLine, const std::function<bool()>& done,
+                    DWORD timeoutMs = 20000);
 
 } // namespace testing_support

@@ -1,5 +1,7 @@
 #include "tests/support/x_input.h"
 
+#include "tests/support/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,23 +12,6 @@ namespace fs = std::filesystem;
 namespace testing_support {
 
 namespace {
-
-// Wine starts host programs but hands back no usable process handle, so the
-// command writes its status into a file that this side waits for.
-std::string MarkerName() {
-    static unsigned counter = 0;
-    return "/tmp/movora-xdotool-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++counter);
-}
-
-// The same host file seen through Wine's drive Z:.
-fs::path HostPath(const std::string& unixPath) {
-    std::wstring path = L"Z:";
-    for (char c : unixPath) {
-        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    }
-    return fs::path(path);
-}
 
 int g_quitCode = -1;
 
@@ -49,15 +34,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
             return done();
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG message{};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                g_quitCode = static_cast<int>(message.wParam);
-                continue;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        PumpMessages();
     }
     return true;
 }
@@ -67,40 +44,46 @@ void PumpFor(DWORD ms) {
     PumpUntil([until] { return GetTickCount64() >= until; }, ms + 1000);
 }
 
-bool RunXdotool(const std::string& arguments, DWORD timeoutMs) {
-    const std::string marker = MarkerName();
-    const std::string script = "xdotool " + arguments + " >/dev/null 2>&1; echo $? >" + marker +
-                               ".part; mv " + marker + ".part " + marker;
-    std::wstring commandLine = L"/bin/sh -c \"";
-    for (char c : script) {
-        commandLine += static_cast<wchar_t>(c);
+void PumpMessages() {
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            g_quitCode = static_cast<int>(message.wParam);
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
     }
-    commandLine += L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        ADD_FAILURE() << "cannot start xdotool: error " << GetLastError();
+}
+
+bool RunXdotool(const std::string& arguments, DWORD timeoutMs) {
+    // The host program's end cannot be waited for, nor its status read: it
+    // writes its status into a file, renamed into place when complete.
+    TempFolder folder;
+    const std::wstring marker = folder / L"status";
+    const std::string hostMarker = HostPath(marker);
+    if (hostMarker.empty()) {
+        ADD_FAILURE() << "no host path for the status file";
         return false;
     }
-    if (info.hProcess != nullptr) {
-        CloseHandle(info.hProcess);
-    }
-    if (info.hThread != nullptr) {
-        CloseHandle(info.hThread);
-    }
-    const fs::path markerPath = HostPath(marker);
+    const std::string script = "xdotool " + arguments + " >/dev/null 2>&1; echo $? >'" +
+                               hostMarker + ".part'; mv '" + hostMarker + ".part' '" + hostMarker +
+                               "'";
     std::error_code ignored;
-    if (!PumpUntil([&] { return fs::exists(markerPath, ignored); }, timeoutMs)) {
+    const bool ended = RunHostProgram(
+        "/bin/sh -c \"" + script + "\"",
+        [&] {
+            PumpMessages();
+            return fs::exists(fs::path(marker), ignored);
+        },
+        timeoutMs);
+    if (!ended) {
         ADD_FAILURE() << "xdotool " << arguments << " did not finish";
         return false;
     }
-    std::ifstream in(markerPath);
+    std::ifstream in{fs::path(marker)};
     int status = -1;
     in >> status;
-    in.close();
-    fs::remove(markerPath, ignored);
     EXPECT_EQ(status, 0) << "xdotool " << arguments;
     return status == 0;
 }

@@ -27,6 +27,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 // The quit message is taken away. Exit codes below 0 do not count.
 bool TakeQuitMessage(int& exitCode);
 
+// Dispatches every message waiting for this thread (a quit message is kept
+// for TakeQuitMessage).
+void PumpMessages();
+
 // Pumps this thread's messages for about ms milliseconds.
 void PumpFor(DWORD ms);
 

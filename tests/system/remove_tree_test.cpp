@@ -61,40 +61,8 @@ TEST_F(RemoveTreeTest, HeldFileStopsTheRemovalAndKeepsItsAttribute) {
     EXPECT_FALSE(fs::exists(folder_ / L"tree"));
 }
 
-using ToUnixFn = char*(CDECL*)(LPCWSTR);
-
-// Wine's own translation of a Windows path into a host path; null elsewhere.
-ToUnixFn HostPathFunction() {
-    return reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-}
-
-std::string HostPath(const std::wstring& path) {
-    const ToUnixFn toUnix = HostPathFunction();
-    char* text = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
-    const std::string result = text != nullptr ? text : "";
-    HeapFree(GetProcessHeap(), 0, text);
-    return result;
-}
-
-// Runs a program of the host system under Wine and waits until done() holds
-// (a host program's end cannot be waited for through its handle).
-template <typename Done> bool RunHostProgram(const std::string& commandLine, Done done) {
-    std::wstring wide(commandLine.begin(), commandLine.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        return false;
-    }
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    for (int i = 0; i < 100 && !done(); ++i) {
-        Sleep(50);
-    }
-    return done();
-}
+using testing_support::HostPath;
+using testing_support::RunHostProgram;
 
 // Makes link a link to the folder target: a Windows symbolic link where the
 // platform makes one, otherwise (under Wine, whose call does nothing) a
@@ -106,7 +74,7 @@ bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
     if (tolerant::IsLink(link)) {
         return true;
     }
-    if (HostPathFunction() == nullptr) {
+    if (!testing_support::RunningUnderWine()) {
         return false;
     }
     return RunHostProgram("Z:\\usr\\bin\\ln -s " + HostPath(target) + " " + HostPath(link),
@@ -116,7 +84,7 @@ bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
 // Removes a link the code under test had to leave (Wine cannot remove a host
 // link through its own calls, and the library's removal would follow it).
 void RemoveLeftLink(const std::wstring& link) {
-    if (tolerant::IsLink(link) && HostPathFunction() != nullptr) {
+    if (tolerant::IsLink(link) && testing_support::RunningUnderWine()) {
         RunHostProgram("Z:\\usr\\bin\\rm " + HostPath(link),
                        [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
     }

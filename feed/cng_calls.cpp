@@ -1,0 +1,25 @@
+#include "feed/cng_calls.h"
+
+#include "shell/system_library.h"
+
+namespace {
+
+bool BindCng(CngCalls& calls) {
+    HMODULE module = LoadSystemLibrary(L"bcrypt.dll");
+    return module != nullptr &&
+           BindEntryPoint(module, "BCryptOpenAlgorithmProvider", calls.openAlgorithmProvider) &&
+           BindEntryPoint(module, "BCryptGetProperty", calls.getProperty) &&
+           BindEntryPoint(module, "BCryptCreateHash", calls.createHash) &&
+           BindEntryPoint(module, "BCryptHashData", calls.hashData) &&
+           BindEntryPoint(module, "BCryptFinishHash", calls.finishHash) &&
+           BindEntryPoint(module, "BCryptDestroyHash", calls.destroyHash) &&
+           BindEntryPoint(module, "BCryptCloseAlgorithmProvider", calls.closeAlgorithmProvider);
+}
+
+} // namespace
+
+const CngCalls* GetCngCalls() {
+    static CngCalls calls;
+    static const bool bound = BindCng(calls);
+    return bound ? &calls : nullptr;
+}

@@ -1,0 +1,28 @@
+// Binding Windows DLLs from the system folder alone.
+//
+// A setup program usually starts from a Downloads folder, where any web page
+// can drop a file named like a system DLL. The executable therefore imports
+// only DLLs that Windows always takes from its known-DLL list, and binds every
+// other system DLL it uses at first use, from the system folder and nowhere
+// else.
+#pragma once
+
+#include <windows.h>
+
+// Makes every later library load of this process (its own and those the
+// system DLLs make) search the system folder only. The program's first act.
+// Returns false when Windows refuses, which changes nothing else.
+bool RestrictDllSearchToSystemFolder();
+
+// Loads name from the system folder only, never from the program's folder or
+// the current folder. Null when it is not there or cannot be loaded. The DLL
+// stays loaded until the process ends.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// Sets target to the entry point name of module; false (target null) when the
+// module has no such entry point.
+template <typename Function>
+bool BindEntryPoint(HMODULE module, const char* name, Function& target) {
+    target = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return target != nullptr;
+}

@@ -1,0 +1,648 @@
+#!/usr/bin/env python3
+"""Tests of tools/release: pack, publish and serve, through the command line
+and on real files, processes and sockets of the build host.
+
+    python3 tests/tools/test_release_tool.py [-v] [Class.test]
+"""
+import contextlib
+import hashlib
+import http.client
+import io
+import json
+import os
+import re
+import shutil
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import textwrap
+import time
+import unittest
+import zipfile
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+TOOL = os.path.join(ROOT, "tools", "release")
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+
+from release_tool import cli, progress, publish as publishing  # noqa: E402
+from release_tool.errors import Refusal  # noqa: E402
+from release_tool.release_list import check_reads_back  # noqa: E402
+from release_tool.scanner import cut_utf16, extract_json_string, read_release_list  # noqa: E402
+
+BASE = "https://releases.example.com"
+
+
+def run_tool(*args, timeout=60):
+    """The command in a process of its own, as a person runs it."""
+    return subprocess.run([sys.executable, TOOL, *args], capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def run_cli(*args):
+    """The same command line inside this process: the tables run many cases."""
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        try:
+            code = cli.main(list(args))
+        except SystemExit as exit_:
+            code = exit_.code
+    return subprocess.CompletedProcess(args, code, out.getvalue(), err.getvalue())
+
+
+def write(path, data=b""):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as stream:
+        stream.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+    return path
+
+
+def read(path):
+    with open(path, "rb") as stream:
+        return stream.read()
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def make_zip(path, entries, method=zipfile.ZIP_DEFLATED):
+    """A zip of (name, bytes) entries; bytes None makes a folder entry."""
+    with zipfile.ZipFile(path, "w") as archive:
+        for name, data in entries:
+            if data is None:
+                archive.writestr(zipfile.ZipInfo(name), b"")
+            else:
+                archive.writestr(zipfile.ZipInfo(name), data, compress_type=method)
+    return path
+
+
+def snapshot(folder):
+    """Every file below folder with its bytes."""
+    files = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            full = os.path.join(root, name)
+            files[os.path.relpath(full, folder)] = read(full)
+    return files
+
+
+def assert_one_sentence(test, stderr, prefix):
+    lines = stderr.strip().splitlines()
+    test.assertEqual(len(lines), 1, stderr)
+    test.assertTrue(lines[0].startswith(prefix) and lines[0].endswith("."), stderr)
+
+
+class Workspace(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="release-tool-test-")
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.folder, *parts)
+
+
+# ---------------------------------------------------------------------------
+# The scanner port reads as the setup program does (the same cases as the
+# program's own scanner tests).
+
+
+class ScannerPortTest(unittest.TestCase):
+    CASES = [
+        ("plain", b'{"version": "1.4.0"}', "version", "1.4.0"),
+        ("number takes the next string", b'{"version": 2, "package": "p"}', "version", "package"),
+        ("escaped quote", b'{"notes": "say \\"hi\\""}', "notes", 'say "hi"'),
+        ("crlf becomes lf", b'{"notes": "a\\r\\nb"}', "notes", "a\nb"),
+        ("tab stays the letter t", b'{"notes": "a\\tb"}', "notes", "atb"),
+        ("u escape stays text", b'{"notes": "caf\\u00e9"}', "notes", "cafu00e9"),
+        ("backslash and slash", b'{"notes": "a\\\\b\\/c"}', "notes", "a\\b/c"),
+        ("utf8 widened", '{"notes": "café €"}'.encode(), "notes", "café €"),
+        ("key name as an earlier value", b'{"kind": "version", "l": "beta", "version": "1"}',
+         "version", "beta"),
+        ("key is case-sensitive", b'{"Version": "1.0"}', "version", ""),
+        ("key at the very end", b'{"version"', "version", ""),
+        ("no opening quote", b'{"version": 12}', "version", ""),
+        ("unterminated value runs to the end", b'{"version": "1.2', "version", "1.2"),
+        ("trailing backslash is kept", b'{"version": "1.2\\', "version", "1.2\\"),
+    ]
+
+    def test_reads_values_as_the_setup_program(self):
+        for name, document, key, expected in self.CASES:
+            with self.subTest(name):
+                self.assertEqual(extract_json_string(document, key), expected)
+
+    def test_notes_are_cut_in_utf16_units(self):
+        for name, notes, expected in [
+            ("180 kept whole", "n" * 180, "n" * 180),
+            ("181 cut to 180", "n" * 181, "n" * 180),
+            ("pair split in half", "n" * 179 + "\U0001F3AC" + "tail", "n" * 179 + "\ud83c"),
+        ]:
+            with self.subTest(name):
+                self.assertEqual(cut_utf16(notes, 180), expected)
+
+    def test_a_key_inside_an_earlier_value_is_caught(self):
+        # Valid JSON whose notes value is the key name "sha256": the scanner
+        # matches it there and takes the value after the next colon.
+        document = b'{"notes": "sha256", "package": "p", "version": "1", "sha256": "abc"}'
+        values = {"version": "1", "package": "p", "notes": "sha256", "sha256": "abc"}
+        with self.assertRaises(Refusal) as caught:
+            check_reads_back(document, values)
+        self.assertIn('would take "sha256" as "p" instead of "abc"', str(caught.exception))
+
+
+# ---------------------------------------------------------------------------
+# pack
+
+
+class PackTest(Workspace):
+    def make_app(self):
+        app = self.path("app")
+        write(os.path.join(app, "Movora.exe"), b"MZ" + bytes(range(256)) * 40)
+        write(os.path.join(app, "lib", "codec.dll"), b"codec")
+        write(os.path.join(app, "lib", "deep", "data.bin"), os.urandom(5000))
+        write(os.path.join(app, "caf\u00e9 notes.txt"), "n\u00e4me")
+        os.makedirs(os.path.join(app, "empty"))
+        return app
+
+    def test_the_same_folder_gives_the_same_bytes_and_unpacks_whole(self):
+        app = self.make_app()
+        first = run_tool("pack", app, self.path("one.zip"))
+        self.assertEqual(first.returncode, 0, first.stderr)
+        # Other times, and a copy whose files were created in another order.
+        for root, _, names in os.walk(app):
+            for name in names:
+                os.utime(os.path.join(root, name), (1_700_000_000, 1_700_000_000))
+        copy = self.path("copy")
+        os.makedirs(copy)
+        for relative in sorted(snapshot(app), reverse=True):
+            write(os.path.join(copy, relative), read(os.path.join(app, relative)))
+        os.makedirs(os.path.join(copy, "empty"))
+        second = run_tool("pack", copy, self.path("two.zip"))
+        self.assertEqual(second.returncode, 0, second.stderr)
+
+        packed = read(self.path("one.zip"))
+        self.assertEqual(packed, read(self.path("two.zip")))
+        self.assertEqual(first.stdout.split(), [sha256(packed), self.path("one.zip")])
+
+        # The tar tool Windows ships is bsdtar; the host has the same program.
+        out = self.path("unpacked")
+        os.makedirs(out)
+        subprocess.run(["bsdtar", "-xf", self.path("one.zip"), "-C", out], check=True)
+        self.assertEqual(snapshot(out), snapshot(app))
+        self.assertTrue(os.path.isdir(os.path.join(out, "empty")))
+
+    def test_refusals(self):
+        def no_exe(app):
+            write(os.path.join(app, "Other.exe"))
+
+        def exe_is_a_folder(app):
+            os.makedirs(os.path.join(app, "Movora.exe"))
+
+        def exe_one_folder_down(app):
+            write(os.path.join(app, "bin", "Movora.exe"))
+
+        def symlink(app):
+            write(os.path.join(app, "Movora.exe"))
+            os.symlink("/etc/hostname", os.path.join(app, "link"))
+
+        def case_twins(app):
+            write(os.path.join(app, "Movora.exe"))
+            write(os.path.join(app, "Readme.txt"))
+            write(os.path.join(app, "README.txt"))
+
+        def bad_name(name):
+            def fixture(app):
+                write(os.path.join(app, "Movora.exe"))
+                write(os.path.join(app, "sub", name))
+            return fixture
+
+        cases = [
+            ("no Movora.exe", no_exe, None, "has no file Movora.exe at its top"),
+            ("Movora.exe is a folder", exe_is_a_folder, None, "has no file Movora.exe"),
+            ("Movora.exe one folder down", exe_one_folder_down, None, "has no file Movora.exe"),
+            ("symbolic link", symlink, None, '"link" in the app folder is a symbolic link'),
+            ("names differ in case only", case_twins, None, "differ only in letter case"),
+            ("colon in a name", bad_name("a:b.txt"), None, 'holds ":"'),
+            ("device name", bad_name("con.txt"), None, 'the Windows device name "CON"'),
+            ("trailing dot", bad_name("notes."), None, "ends with a dot or a space"),
+            ("output inside the folder", lambda app: write(os.path.join(app, "Movora.exe")),
+             os.path.join("app", "out.zip"), "inside the app folder"),
+            ("missing folder", None, None, "does not exist"),
+        ]
+        for name, fixture, out, expected in cases:
+            with self.subTest(name):
+                app = self.path("app")
+                shutil.rmtree(app, ignore_errors=True)
+                if fixture is not None:
+                    os.makedirs(app)
+                    fixture(app)
+                target = self.path(out or "out.zip")
+                result = run_cli("pack", app, target)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                assert_one_sentence(self, result.stderr, "release pack: ")
+                self.assertIn(expected, result.stderr)
+                self.assertFalse(os.path.exists(target))
+                self.assertFalse(os.path.exists(target + ".part"))
+
+
+# ---------------------------------------------------------------------------
+# publish: refusals and warnings
+
+
+class PublishChecksTest(Workspace):
+    """Every refusal and warning of publish, as one table. A refusal exits 1
+    with one sentence and leaves the tree exactly as it was."""
+
+    def setUp(self):
+        super().setUp()
+        self.good = make_zip(self.path("good.zip"), [("Movora.exe", b"app"), ("a.dll", b"x")])
+        self.tree = self.path("tree")
+        # An earlier release, which every refusal must leave in place.
+        result = run_cli("publish", "--tree", self.tree, "--version", "0.9", "--package",
+                          self.good, "--base-url", BASE)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def fixture_path(self, suffix):
+        """A fresh file name for one case's fixture."""
+        self.fixtures = getattr(self, "fixtures", 0) + 1
+        return self.path(f"case{self.fixtures}{suffix}")
+
+    def package(self, entries, method=zipfile.ZIP_DEFLATED):
+        return make_zip(self.fixture_path(".zip"), entries, method)
+
+    def damaged(self):
+        path = self.package([("Movora.exe", b"A" * 100)], zipfile.ZIP_STORED)
+        data = bytearray(read(path))
+        data[data.find(b"A" * 100) + 50] = ord("B")
+        return write(path, bytes(data))
+
+    def encrypted(self):
+        path = self.package([("Movora.exe", b"app")])
+        data = bytearray(read(path))
+        central = data.find(b"PK\x01\x02")
+        data[central + 8] |= 0x1  # the "encrypted" flag of the central directory entry
+        return write(path, bytes(data))
+
+    def notes_file(self, data):
+        return ["--notes-file", write(self.fixture_path(".txt"), data)]
+
+    def cases(self):
+        """(name, extra arguments or overrides, exit code, expected texts in stderr)."""
+        sha = sha256(read(self.good))
+        return [
+            # The version.
+            ("no version", {"--version": None}, 1, ["The version is missing or empty"]),
+            ("empty version", {"--version": ""}, 1, ["The version is missing or empty"]),
+            ("slash in version", {"--version": "1.0/2"}, 1, ['holds "/"']),
+            ("colon in version", {"--version": "1:0"}, 1, ['holds ":"']),
+            ("control character in version", {"--version": "1\x01"}, 1, ["U+0001"]),
+            ("right-to-left mark in version", {"--version": "1.0\u202e"}, 1, ["U+202E"]),
+            ("dot dot in version", {"--version": "1..2"}, 1, ['holds ".."']),
+            ("leading dot", {"--version": ".9"}, 1, ["starts or ends with a space or a dot"]),
+            ("trailing dot", {"--version": "1.0."}, 1, ["starts or ends"]),
+            ("trailing space", {"--version": "1.0 "}, 1, ["starts or ends"]),
+            ("device name", {"--version": "nul.1"}, 1, ['the Windows device name "NUL"']),
+            ("version too long", {"--version": "1" * 65}, 1, ["keep it to 64"]),
+            # The package URL.
+            ("no base URL", {"--base-url": None}, 1, ["Give the address the tree is served from"]),
+            ("plain http elsewhere", {"--base-url": "http://example.com"}, 1,
+             ['("The download has to use HTTPS.")']),
+            ("plain http to another loopback address", {"--base-url": "http://127.0.0.2:8080"},
+             1, ["has to use HTTPS"]),
+            ("not http at all", {"--base-url": "ftp://example.com"}, 1,
+             ['("The download address is not valid.")']),
+            ("host too long", {"--base-url": "https://" + "h" * 256 + ".com"}, 1,
+             ["is not valid"]),
+            ("user name in the URL", {"--base-url": "https://me:pw@example.com"}, 1,
+             ["user name or password"]),
+            ("query in the base URL", {"--base-url": BASE + "/?v=1"}, 1, ["query or fragment"]),
+            ("non-ASCII base URL", {"--base-url": "https://r\u00e9leases.example.com"}, 1,
+             ["plain ASCII"]),
+            # The notes and the list.
+            ("backspace in notes", {"--notes": "a\bb"}, 1, ["U+0008"]),
+            ("form feed in notes", {"--notes": "a\fb"}, 1, ["U+000C"]),
+            ("NUL in a notes file", self.notes_file(b"a\0b"), 1, ["U+0000"]),
+            ("notes file not UTF-8", self.notes_file(b"caf\xe9"), 1, ["is not UTF-8 text"]),
+            ("list over 2 MiB", self.notes_file(b"n" * 2_097_152), 1,
+             ["more than the 2,097,152 bytes"]),
+            # The package.
+            ("no Movora.exe", {"--package": self.package([("Other.exe", b"x")])}, 1,
+             ["has no Movora.exe at its top or in a folder directly below it"]),
+            ("Movora.exe two folders down",
+             {"--package": self.package([("a/b/Movora.exe", b"x")])}, 1,
+             ['there is one at "a/b/Movora.exe", too deep']),
+            ("Movora.exe is a folder",
+             {"--package": self.package([("Movora.exe/", None), ("Movora.exe/x", b"1")])}, 1,
+             ["is a folder, not the app"]),
+            ("entry steps out with ..",
+             {"--package": self.package([("Movora.exe", b"x"), ("../evil.txt", b"x")])}, 1,
+             ['with ".."']),
+            ("name Windows cannot create",
+             {"--package": self.package([("Movora.exe", b"x"), ("a|b", b"x")])}, 1,
+             ['holds "|"']),
+            ("names differ in case only",
+             {"--package": self.package([("Movora.exe", b"x"), ("A.txt", b"1"),
+                                         ("a.txt", b"2")])}, 1, ["differ only in letter case"]),
+            ("compression tar may not know",
+             {"--package": self.package([("Movora.exe", b"x" * 50)], zipfile.ZIP_BZIP2)}, 1,
+             ["compression method 12"]),
+            ("encrypted entry", {"--package": self.encrypted()}, 1, ["is encrypted"]),
+            ("damaged data", {"--package": self.damaged()}, 1, ["is damaged"]),
+            ("not a zip", {"--package": write(self.fixture_path(".zip"), b"<html>")}, 1,
+             ["is not a zip file"]),
+            ("missing package", {"--package": self.path("nothing.zip")}, 1, ["does not exist"]),
+            ("no package", {"--package": None}, 1, ["Give the package to publish"]),
+            ("checksum differs", {"--sha256": "0" * 64}, 1,
+             [f"has the SHA-256 {sha}, not the expected {'0' * 64}"]),
+            ("checksum malformed", {"--sha256": sha[:-1]}, 1, ["is not 64 hexadecimal digits"]),
+            ("other bytes under a published version",
+             {"--version": "0.9", "--package": self.package([("Movora.exe", b"new")])}, 1,
+             ["already holds a different package for version 0.9"]),
+            # Accepted, with warnings.
+            ("notes of 181 units", {"--notes": "n" * 180 + "XY"}, 0,
+             ['the window keeps the first 180: it shows "' + "n" * 180 + '" and drops "XY"']),
+            ("cut inside a surrogate pair", {"--notes": "n" * 179 + "\U0001F3AC!"}, 0,
+             ['drops "\U0001F3AC!"', "splits the character after it in two"]),
+            ("carriage returns", {"--notes": "a\r\nb\rc"}, 0,
+             ["turned 2 carriage return(s) in the notes into line feeds"]),
+            ("tabs", {"--notes": "a\tb"}, 0, ["turned 1 tab(s) in the notes into spaces"]),
+            ("two subfolders hold Movora.exe",
+             {"--package": self.package([("Build/Movora.exe", b"1"), ("app/Movora.exe", b"2")])},
+             0, ['"app" and "Build" of the package each hold Movora.exe',
+                 '"app" on an NTFS volume']),
+            # Accepted without a word.
+            ("notes of exactly 180 units", {"--notes": "n" * 180}, 0, []),
+            ("http to localhost", {"--base-url": "http://LocalHost:8080"}, 0, []),
+            ("checksum in capitals", {"--sha256": sha.upper()}, 0, []),
+            ("same bytes under a published version", {"--version": "0.9"}, 0, []),
+        ]
+
+    def test_refusals_and_warnings(self):
+        for name, changes, exit_code, expected in self.cases():
+            with self.subTest(name):
+                options = {"--tree": self.tree, "--version": "1.0", "--package": self.good,
+                           "--base-url": BASE}
+                extra = []
+                if isinstance(changes, dict):
+                    options.update(changes)
+                else:
+                    extra = changes
+                arguments = [part for option, value in options.items() if value is not None
+                             for part in (option, value)] + extra
+                before = snapshot(self.tree)
+                result = run_cli("publish", *arguments)
+                self.assertEqual(result.returncode, exit_code, result.stderr)
+                for text in expected:
+                    self.assertIn(text, result.stderr)
+                if exit_code != 0:
+                    assert_one_sentence(self, result.stderr, "release publish: ")
+                    self.assertEqual(snapshot(self.tree), before)
+                    continue
+                if not expected:
+                    self.assertEqual(result.stderr, "")
+                document = read(os.path.join(self.tree, "releases", "latest.json"))
+                self.assertEqual(read_release_list(document)["version"], options["--version"])
+                # Put the tree back for the next case.
+                shutil.rmtree(self.tree)
+                for relative, data in before.items():
+                    write(os.path.join(self.tree, relative), data)
+
+
+# ---------------------------------------------------------------------------
+# publish: the tree it writes
+
+
+class PublishedTreeTest(Workspace):
+    def setUp(self):
+        super().setUp()
+        self.tree = self.path("tree")
+        self.package = make_zip(self.path("in.zip"), [("Movora/Movora.exe", os.urandom(70000)),
+                                                      ("Movora/readme.txt", b"hi")])
+
+    def publish(self, version, notes="", base=BASE, package=None):
+        arguments = ["publish", "--tree", self.tree, "--version", version, "--package",
+                     package or self.package, "--base-url", base, "--notes", notes]
+        result = run_cli(*arguments)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result
+
+    def release_list(self):
+        return read(os.path.join(self.tree, "releases", "latest.json"))
+
+    def test_the_list_names_the_package_byte_for_byte(self):
+        result = self.publish("2.1.0 beta (\u00fc)", base=BASE + "/")
+        document = self.release_list()
+        values = read_release_list(document)
+        published = read(os.path.join(self.tree, "releases", "Movora-2.1.0 beta (\u00fc).zip"))
+        self.assertEqual(published, read(self.package))
+        self.assertEqual(values["sha256"], sha256(published))
+        self.assertEqual(values["version"], "2.1.0 beta (\u00fc)")
+        self.assertEqual(values["package"],
+                         BASE + "/releases/Movora-2.1.0%20beta%20%28%C3%BC%29.zip")
+        self.assertIn('installs the folder "Movora" of the package', result.stdout)
+
+    def test_every_written_list_reads_back_through_the_scanner(self):
+        notes_cases = [
+            ("empty", ""),
+            ("quotes and backslashes", 'say "hi" to C:\\Movora\\ and \\n stays'),
+            ("line breaks", "one\ntwo\n\nthree"),
+            ("non-ASCII", "caf\u00e9, na\u00efve, \u65e5\u672c, \U0001F3AC clips"),
+            ("key names in quotes", '"version": "9", "package": "x", "sha256": "y", "notes"'),
+            ("ends in an escaped quote and a key", 'the \\"sha256'),
+            ("JSON escapes as text", "\\u00e9 \\t \\r"),
+        ]
+        for index, (name, notes) in enumerate(notes_cases):
+            with self.subTest(name):
+                version = f"3.{index}"
+                self.publish(version, notes)
+                document = self.release_list()
+                self.assertEqual(read_release_list(document), {
+                    "version": version,
+                    "package": f"{BASE}/releases/Movora-{version}.zip",
+                    "notes": notes,
+                    "sha256": sha256(read(self.package)),
+                })
+                self.assertNotIn(b"\\u", document.replace(b"\\\\", b""))
+                self.assertEqual(json.loads(document)["notes"], notes)
+
+    def test_older_packages_stay(self):
+        older = make_zip(self.path("old.zip"), [("Movora.exe", b"old")])
+        self.publish("1.0", package=older)
+        self.publish("1.1")
+        again = self.publish("1.1")
+        self.assertIn("(already there)", again.stdout)
+        releases = os.path.join(self.tree, "releases")
+        self.assertEqual(sorted(os.listdir(releases)),
+                         ["Movora-1.0.zip", "Movora-1.1.zip", "latest.json"])
+        self.assertEqual(read(os.path.join(releases, "Movora-1.0.zip")), read(older))
+        self.assertEqual(read_release_list(self.release_list())["version"], "1.1")
+
+    def test_big_work_shows_progress(self):
+        saved = progress.THRESHOLD
+        progress.THRESHOLD = 1
+        self.addCleanup(setattr, progress, "THRESHOLD", saved)
+        captured = io.StringIO()
+        with contextlib.redirect_stderr(captured):
+            publishing.publish(self.tree, "4.0", self.package, BASE)
+        log = captured.getvalue()
+        for step in ("checking in.zip", "hashing in.zip", "copying in.zip"):
+            self.assertRegex(log, re.escape(step) + r": 100% \(")
+
+
+class AtomicReplaceTest(Workspace):
+    """A client polling the list while releases are published one after
+    another only ever reads a whole list."""
+
+    READER = textwrap.dedent("""\
+        import json, os, sys
+        path, stop = sys.argv[1], sys.argv[2]
+        open(stop + ".ready", "w").close()
+        reads = bad = 0
+        while not os.path.exists(stop):
+            try:
+                with open(path, "rb") as f:
+                    data = f.read()
+            except FileNotFoundError:
+                continue
+            reads += 1
+            try:
+                values = json.loads(data)
+                ok = values["notes"] == values["version"] * int(values["version"].split("-")[1])
+            except (ValueError, KeyError, IndexError):
+                ok = False
+            bad += not ok
+        print(reads, bad)
+    """)
+
+    def test_a_reader_never_sees_half_a_list(self):
+        tree = self.path("tree")
+        package = make_zip(self.path("p.zip"), [("Movora.exe", b"app")])
+        list_path = os.path.join(tree, "releases", "latest.json")
+        stop = self.path("stop")
+        reader = subprocess.Popen([sys.executable, "-c", self.READER, list_path, stop],
+                                  stdout=subprocess.PIPE, text=True)
+        self.addCleanup(reader.kill)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(stop + ".ready") and time.monotonic() < deadline:
+            time.sleep(0.01)
+        quiet = io.StringIO()
+        with contextlib.redirect_stderr(quiet):
+            for round_ in range(20):
+                # Big and small lists in turn: a list written in place would
+                # show its reader a short or a mixed text.
+                repeat = 40000 if round_ % 2 else 3
+                version = f"v-{repeat}"
+                publishing.publish(tree, version, package, BASE, notes=version * repeat)
+        write(stop)
+        reads, bad = map(int, reader.communicate(timeout=30)[0].split())
+        self.assertGreater(reads, 0)
+        self.assertEqual(bad, 0, f"{bad} of {reads} reads saw a partial list")
+        self.assertEqual([n for n in os.listdir(os.path.dirname(list_path)) if n.startswith(".")],
+                         [])
+
+
+# ---------------------------------------------------------------------------
+# serve
+
+
+class ServeTest(Workspace):
+    def start(self, *arguments):
+        """Starts serve and returns (process, origin) once it listens."""
+        process = subprocess.Popen([sys.executable, TOOL, "serve", *arguments],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(self.stop, process)
+        line = process.stdout.readline()
+        match = re.search(r"at (https?://[^/]+)/", line)
+        self.assertIsNotNone(match, line + process.stderr.read() if not line else line)
+        return process, match.group(1)
+
+    @staticmethod
+    def stop(process):
+        """Stops the server and returns what it logged."""
+        if process.returncode is not None:
+            return ""
+        process.terminate()
+        return process.communicate(timeout=10)[1]
+
+    def get(self, origin, path, context=None):
+        scheme, _, hostport = origin.partition("://")
+        host, port = hostport.rsplit(":", 1)
+        if scheme == "https":
+            connection = http.client.HTTPSConnection(host, int(port), context=context, timeout=10)
+        else:
+            connection = http.client.HTTPConnection(host, int(port), timeout=10)
+        with contextlib.closing(connection):
+            connection.request("GET", path, headers={"User-Agent": "MovoraSetup/0.1.0"})
+            response = connection.getresponse()
+            return response.status, response.getheader("Content-Length"), response.read()
+
+    def test_serves_a_published_tree(self):
+        tree = self.path("tree")
+        os.makedirs(tree)
+        process, origin = self.start(tree, "--port", "0")
+        package = make_zip(self.path("p.zip"), [("Movora.exe", os.urandom(300000))])
+        result = run_tool("publish", "--tree", tree, "--version", "5.0 beta", "--package",
+                          package, "--base-url", origin)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        status, length, body = self.get(origin, "/releases/latest.json")
+        self.assertEqual((status, int(length)), (200, len(body)))
+        values = read_release_list(body)
+        self.assertTrue(values["package"].startswith(origin + "/releases/"), values["package"])
+        status, length, body = self.get(origin, values["package"][len(origin):])
+        self.assertEqual((status, int(length)), (200, len(body)))
+        self.assertEqual(sha256(body), values["sha256"])
+        status, length, body = self.get(origin, "/releases/none.json")
+        self.assertEqual((status, int(length)), (404, len(body)))
+
+        log = self.stop(process)
+        self.assertRegex(log, r'"GET /releases/latest\.json HTTP/1\.1" 200')
+        self.assertRegex(log, r'"GET /releases/none\.json HTTP/1\.1" 404')
+
+    def test_serves_https_with_a_given_certificate(self):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                        "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
+                        "-keyout", self.path("key.pem"), "-out", self.path("cert.pem")],
+                       check=True, capture_output=True)
+        write(self.path("tree", "releases", "latest.json"), b'{"version": "1"}')
+        _, origin = self.start(self.path("tree"), "--port", "0", "--host", "localhost",
+                               "--cert", self.path("cert.pem"), "--key", self.path("key.pem"))
+        self.assertTrue(origin.startswith("https://localhost:"), origin)
+        context = ssl.create_default_context(cafile=self.path("cert.pem"))
+        self.assertEqual(self.get(origin, "/releases/latest.json", context),
+                         (200, "16", b'{"version": "1"}'))
+
+    def test_refusals(self):
+        taken = socket.socket()
+        self.addCleanup(taken.close)
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        port = str(taken.getsockname()[1])
+        write(self.path("bad.pem"), b"not a certificate")
+        os.makedirs(self.path("tree"))
+        cases = [
+            ("port taken", [self.path("tree"), "--port", port],
+             f"Port {port} on 127.0.0.1 is taken"),
+            ("missing folder", [self.path("none"), "--port", "0"], "does not exist"),
+            ("unreadable certificate", [self.path("tree"), "--port", "0", "--cert",
+                                        self.path("bad.pem")], "could not be loaded"),
+            ("key without certificate", [self.path("tree"), "--port", "0", "--key",
+                                         self.path("bad.pem")], "without a certificate"),
+        ]
+        for name, arguments, expected in cases:
+            with self.subTest(name):
+                result = run_tool("serve", *arguments, timeout=20)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                assert_one_sentence(self, result.stderr, "release serve: ")
+                self.assertIn(expected, result.stderr)
+
+    def test_only_loopback_names(self):
+        result = run_tool("serve", self.folder, "--host", "0.0.0.0")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("invalid choice: '0.0.0.0'", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

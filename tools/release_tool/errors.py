@@ -1,0 +1,15 @@
+"""How the tool refuses and warns.
+
+A refusal is one complete sentence for the person shipping the release; the
+command prints it and exits non-zero, having written nothing it was asked to
+publish. A warning is printed and the work goes on.
+"""
+import sys
+
+
+class Refusal(Exception):
+    """Raised with one sentence that says what is wrong and, where it helps, what to do."""
+
+
+def warn(sentence):
+    print(f"release: warning: {sentence}", file=sys.stderr, flush=True)

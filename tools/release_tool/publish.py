@@ -1,0 +1,180 @@
+"""Publishing a release into a static tree:
+
+    <tree>/releases/Movora-<version>.zip   the package, never changed once published
+    <tree>/releases/latest.json            the release list, replaced atomically
+
+Any static host serves the tree as the release server origin and mirrors the
+same paths as the download origin. The package lands before the list names it,
+and the list is written aside and renamed over the old one, so a client reads
+either the old list or the new one, and both name a package that is there.
+"""
+import hashlib
+import os
+import re
+import tempfile
+import urllib.parse
+
+from .errors import Refusal, warn
+from .names import version_problem
+from .package import inspect_package, sha256_of
+from .progress import read_in_chunks
+from .release_list import build_document, cut_warning, prepare_notes
+from .urlrule import NEEDS_HTTPS, check_download_url, split_url
+
+RELEASES = "releases"
+LIST_NAME = "latest.json"
+
+
+def package_name(version):
+    """The package's file name in the tree, the same name the setup program
+    gives the download."""
+    return f"Movora-{version}.zip"
+
+
+def package_url(base_url, version):
+    """The absolute package URL for a tree served at base_url; refuses a base
+    URL, or a resulting URL, that the setup program would not download from."""
+    if not base_url:
+        raise Refusal("Give the address the tree is served from with --base-url, "
+                      "for example https://releases.example.com.")
+    if not base_url.isascii() or any(c.isspace() or c in '"<>\\' or ord(c) < 0x20
+                                     for c in base_url):
+        raise Refusal(f'The base URL "{base_url}" has to be plain ASCII without spaces, quotes or '
+                      "backslashes (punycode host names, percent-encoded paths).")
+    parts = split_url(base_url)
+    if parts is not None and parts[1] is not None:
+        raise Refusal(f'The base URL "{base_url}" carries a user name or password, which the '
+                      "setup program never sends.")
+    if parts is not None and parts[5]:
+        raise Refusal(f'The base URL "{base_url}" carries a query or fragment; give the '
+                      "address of the tree's top folder only.")
+    url = (base_url.rstrip("/") + f"/{RELEASES}/"
+           + urllib.parse.quote(package_name(version), safe=""))
+    rule = check_download_url(url)
+    if rule == NEEDS_HTTPS:
+        raise Refusal(f'The package URL "{url}" would be refused by the setup program ("{rule}"); '
+                      "use https://, or plain http:// only for localhost or 127.0.0.1.")
+    if rule is not None:
+        raise Refusal(f'The package URL "{url}" would be refused by the setup program ("{rule}"); '
+                      "check the base URL.")
+    return url
+
+
+def normalised_checksum(text):
+    """An expected SHA-256 as 64 lowercase hexadecimal digits; refuses anything else."""
+    digest = text.strip().lower()
+    if not re.fullmatch(r"[0-9a-f]{64}", digest):
+        raise Refusal(f'The expected checksum "{text}" is not 64 hexadecimal digits.')
+    return digest
+
+
+def _sync_folder(folder):
+    # Makes the rename itself durable; not every platform can open a folder.
+    try:
+        descriptor = os.open(folder, os.O_RDONLY)
+    except OSError:
+        return
+    try:
+        os.fsync(descriptor)
+    except OSError:
+        pass
+    finally:
+        os.close(descriptor)
+
+
+def replace_atomically(path, fill):
+    """Writes a file aside in path's folder with fill(stream), flushes it to
+    disk and renames it over path. Readers see the old file or the new one,
+    never a part; a failure leaves path as it was and removes the aside file."""
+    folder = os.path.dirname(path) or "."
+    descriptor, aside = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.",
+                                         suffix=".part")
+    try:
+        with os.fdopen(descriptor, "wb") as stream:
+            fill(stream)
+            stream.flush()
+            os.fsync(stream.fileno())
+        # mkstemp makes the file private; a web server has to read it.
+        umask = os.umask(0)
+        os.umask(umask)
+        os.chmod(aside, 0o666 & ~umask)
+        os.replace(aside, path)
+    except BaseException:
+        if os.path.exists(aside):
+            os.remove(aside)
+        raise
+    _sync_folder(folder)
+
+
+def place_package(source, target, sha256, version):
+    """Copies the package to target unless the very same bytes are there. A
+    published package never changes: different bytes under the same version
+    are refused. Refuses a source that changed since it was checked."""
+    if os.path.exists(target):
+        if os.path.samefile(source, target) or sha256_of(target, "comparing") == sha256:
+            return False
+        raise Refusal(f'"{target}" already holds a different package for version {version}; '
+                      "clients may have its checksum already, so publish a new version.")
+
+    def copy(stream):
+        digest = hashlib.sha256()
+        with open(source, "rb") as package:
+            for data in read_in_chunks(package, f"copying {os.path.basename(source)}",
+                                       os.fstat(package.fileno()).st_size):
+                digest.update(data)
+                stream.write(data)
+        if digest.hexdigest() != sha256:
+            raise Refusal(f'The package "{source}" changed while it was being published; '
+                          "publish it again.")
+
+    replace_atomically(target, copy)
+    return True
+
+
+class Published:
+    def __init__(self, version, url, sha256, package_path, list_path, app_folder, copied):
+        self.version = version
+        self.url = url
+        self.sha256 = sha256
+        self.package_path = package_path
+        self.list_path = list_path
+        self.app_folder = app_folder
+        self.copied = copied
+
+
+def publish(tree, version, package, base_url, notes="", expected_sha256=None, report=warn):
+    """Publishes package as version into tree and returns what it wrote.
+
+    Everything is checked before anything is written: a refusal leaves the
+    tree as it was. Warnings go to report once every check has passed.
+    """
+    problem = version_problem(version)
+    if problem is not None:
+        raise Refusal(problem)
+    if not tree:
+        raise Refusal("Give the top folder of the static tree with --tree.")
+    if not package:
+        raise Refusal("Give the package to publish with --package.")
+    url = package_url(base_url, version)
+    expected = normalised_checksum(expected_sha256) if expected_sha256 is not None else None
+    notes, warnings = prepare_notes(notes)
+    cut = cut_warning(notes)
+    warnings += [cut] if cut else []
+    shape = inspect_package(package)
+    warnings += shape.warnings
+    sha256 = sha256_of(package)
+    if expected is not None and sha256 != expected:
+        raise Refusal(f'The package "{package}" has the SHA-256 {sha256}, not the expected '
+                      f"{expected}, so it is not the file meant for this release.")
+    document = build_document(version, url, sha256, notes)
+    # Only now that nothing is refused: a refusal stays one sentence.
+    for sentence in warnings:
+        report(sentence)
+
+    releases = os.path.join(tree, RELEASES)
+    os.makedirs(releases, exist_ok=True)
+    target = os.path.join(releases, package_name(version))
+    copied = place_package(package, target, sha256, version)
+    list_path = os.path.join(releases, LIST_NAME)
+    replace_atomically(list_path, lambda stream: stream.write(document))
+    return Published(version, url, sha256, target, list_path, shape.app_folder, copied)

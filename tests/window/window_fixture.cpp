@@ -1,6 +1,9 @@
 #include "tests/window/window_fixture.h"
 
+#include "shell/jobs.h"
 #include "shell/window/fonts.h"
+#include "shell/window/window_proc.h"
+#include "tests/support/x_input.h"
 
 namespace window_testing {
 
@@ -84,13 +87,6 @@ StatusSnapshot::~StatusSnapshot() {
     g_app.phase = phase_;
 }
 
-} // namespace window_testing
-
-#include "shell/jobs.h"
-#include "shell/window/window_proc.h"
-#include "tests/support/x_input.h"
-
-namespace window_testing {
 
 Status CurrentStatus() {
     std::lock_guard<std::mutex> lock(g_app.statusMutex);

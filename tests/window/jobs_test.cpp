@@ -24,12 +24,12 @@ class JobsTest : public FeedServerTest {
   protected:
     void SetUp() override {
         FeedServerTest::SetUp();
-        system_testing::KillProcessesInside(system_testing::InstallRootPath());
+        KillProcessesInside(system_testing::InstallRootPath());
         system_testing::RemoveTestTree(system_testing::InstallRootPath());
     }
     void TearDown() override {
         FeedServerTest::TearDown();
-        system_testing::KillProcessesInside(system_testing::InstallRootPath());
+        KillProcessesInside(system_testing::InstallRootPath());
         system_testing::RemoveTestTree(system_testing::InstallRootPath());
     }
 

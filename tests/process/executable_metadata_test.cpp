@@ -1,5 +1,6 @@
 // Reads the built MovoraSetup.exe as a file: version block, manifest, icon
 // group and the DLLs it imports.
+#include "tests/support/pe_image.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -141,41 +142,6 @@ TEST(ExecutableMetadata, IconGroupOneHoldsEightSizesIn32Bit) {
     EXPECT_EQ(sizes, (std::set<int>{16, 20, 24, 32, 40, 48, 64, 256}));
 }
 
-const IMAGE_NT_HEADERS64* NtHeaders(const std::string& image) {
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
-    return reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + dos->e_lfanew);
-}
-
-std::string ReadImage(const std::wstring& program) {
-    std::ifstream in(fs::path(program), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// The DLL names in the import directory of a PE32+ file.
-std::vector<std::string> ImportedDlls(const std::string& image) {
-    std::vector<std::string> names;
-    const IMAGE_NT_HEADERS64* nt = NtHeaders(image);
-    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-    const IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
-    auto toOffset = [&](DWORD rva) -> size_t {
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-            const IMAGE_SECTION_HEADER& s = sections[i];
-            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.SizeOfRawData) {
-                return rva - s.VirtualAddress + s.PointerToRawData;
-            }
-        }
-        return 0;
-    };
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
-             image.data() + toOffset(directory.VirtualAddress));
-         entry->Name != 0; ++entry) {
-        names.emplace_back(image.data() + toOffset(entry->Name));
-    }
-    return names;
-}
-
 // The imports of a built program that Windows would not take from its
 // known-DLL list: each of them would be searched for in the program's own
 // folder first, where a planted copy runs before the program's first line.
@@ -187,12 +153,10 @@ std::vector<std::string> ImportsOutsideKnownDlls(const std::wstring& program) {
         "normaliz.dll", "nsi.dll",      "ole32.dll",   "oleaut32.dll", "psapi.dll",   "rpcrt4.dll",
         "sechost.dll",  "setupapi.dll", "shcore.dll",  "shell32.dll",  "shlwapi.dll", "user32.dll",
         "wldap32.dll",  "ws2_32.dll"};
-    const std::vector<std::string> dlls = ImportedDlls(ReadImage(program));
+    const std::vector<std::string> dlls = testing_support::ImportedDlls(program);
     EXPECT_FALSE(dlls.empty()) << "no imports read";
     std::vector<std::string> outside;
-    for (std::string dll : dlls) {
-        std::transform(dll.begin(), dll.end(), dll.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const std::string& dll : dlls) {
         if (std::find_if(std::begin(kKnownDlls), std::end(kKnownDlls),
                          [&](const char* known) { return dll == known; }) == std::end(kKnownDlls)) {
             outside.push_back(dll);
@@ -202,8 +166,8 @@ std::vector<std::string> ImportsOutsideKnownDlls(const std::wstring& program) {
 }
 
 TEST(ExecutableMetadata, IsAWindowsGuiProgram) {
-    const std::string image = ReadImage(BuiltProgram(L"MovoraSetup.exe"));
-    EXPECT_EQ(NtHeaders(image)->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    const std::string image = testing_support::ReadImage(BuiltProgram(L"MovoraSetup.exe"));
+    EXPECT_EQ(testing_support::NtHeaders(image)->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 }
 
 TEST(ExecutableMetadata, ImportsOnlyKnownDlls) {

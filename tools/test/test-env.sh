@@ -7,7 +7,11 @@ movora_test_env_export() {
     export HOME="$MOVORA_TEST_RUN_DIR/home"
     export WINEDEBUG="${WINEDEBUG:--all}"
     # No Mono/Gecko prompts, no .desktop files for shortcuts.
-    export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+    # MOVORA_EXTRA_DLLOVERRIDES adds entries for one test (the planting test
+    # makes Wine prefer DLLs found next to a program, as Windows would for
+    # names that are not known DLLs); Wine reads this from the host
+    # environment only, so it has to be set before wine starts the test.
+    export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d${MOVORA_EXTRA_DLLOVERRIDES:+;$MOVORA_EXTRA_DLLOVERRIDES}"
     export WINEARCH=win64
     mkdir -p "$HOME"
 }

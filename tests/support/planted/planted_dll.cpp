@@ -5,6 +5,13 @@
 
 #include <string>
 
+// So a program that imports WinHTTP's first entry point through its import
+// table loads this file when it is planted as winhttp.dll (the loader needs
+// the name to resolve).
+extern "C" __declspec(dllexport) BOOL WINAPI WinHttpCheckPlatform() {
+    return FALSE;
+}
+
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         wchar_t path[MAX_PATH] = {};

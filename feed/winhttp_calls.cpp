@@ -4,8 +4,17 @@
 
 namespace {
 
+// What WinHTTP loads by name on its first secure connection, certificate check
+// or proxy look-up, some of it after the program's own search rule has been
+// set aside for loads made by system DLLs.
+const wchar_t* const kWinHttpLateLoads[] = {L"crypt32.dll",  L"secur32.dll",  L"schannel.dll",
+                                            L"iphlpapi.dll", L"dhcpcsvc.dll", L"dnsapi.dll",
+                                            L"bcrypt.dll",   L"ncrypt.dll",   L"rsaenh.dll"};
+
 bool BindWinHttp(WinHttpCalls& calls) {
-    HMODULE module = LoadSystemLibrary(L"winhttp.dll");
+    HMODULE module =
+        LoadSystemLibraryAndLateLoads(L"winhttp.dll", kWinHttpLateLoads,
+                                      sizeof(kWinHttpLateLoads) / sizeof(kWinHttpLateLoads[0]));
     return module != nullptr && BindEntryPoint(module, "WinHttpCrackUrl", calls.crackUrl) &&
            BindEntryPoint(module, "WinHttpOpen", calls.open) &&
            BindEntryPoint(module, "WinHttpSetTimeouts", calls.setTimeouts) &&

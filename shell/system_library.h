@@ -19,6 +19,16 @@ bool RestrictDllSearchToSystemFolder();
 // stays loaded until the process ends.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
+// Loads name as LoadSystemLibrary does, after first loading from the system
+// folder each of lateLoads: the DLLs that name itself loads by name only when
+// a feature first needs them. A DLL already in memory is found by its name, so
+// those later loads can no longer reach a planted file, even where the system
+// does not keep loads made by its own DLLs to the system folder. A late load
+// that is missing from the system folder is skipped; the library may not need
+// it. Null when name itself cannot be loaded.
+HMODULE LoadSystemLibraryAndLateLoads(const wchar_t* name, const wchar_t* const* lateLoads,
+                                      size_t lateLoadCount);
+
 // Sets target to the entry point name of module; false (target null) when the
 // module has no such entry point.
 template <typename Function>

@@ -411,8 +411,8 @@ TEST_F(FetchHostileTest, RandomAndMutatedListsPublishAllOrNothing) {
         const std::string document =
             Chance(run.rng, 50) ? RandomValidList(run.rng) : RandomHostileList(run.rng);
         FetchAndCheck(document, Chance(run.rng, 30), "input " + std::to_string(i));
-        if (HasFatalFailure()) {
-            return;
+        if (HasFailure()) {
+            return; // the first input that fails tells the story
         }
     }
     std::printf("[hostile] fetch, random lists: %zu published, %zu refused\n", successes_,

@@ -519,6 +519,23 @@ TEST_F(HttpProgressTest, WithLengthRisesToNinetyNineAndNeverReachesHundred) {
     EXPECT_LT(seen.percents.front(), 99);
 }
 
+// Past 42,949,672 bytes the received total times 100 no longer fits 32 bits;
+// a package just beyond that must still climb to 99 without ever falling back.
+TEST_F(HttpProgressTest, PackageLargerThanFortyThreeMillionBytesStillEndsAtNinetyNine) {
+    constexpr size_t kSize = 43000000;
+    ScriptedResponse large{200, std::string(kSize, 'm')};
+    large.chunkSize = size_t{1} << 20; // fewer sends; WinHTTP still reads 8 KiB a pass
+    server_.Script("/large.zip", large);
+    HttpTransfer transfer = File(L"large.zip");
+    bool result = false;
+    Seen seen = Run("/large.zip", transfer, true, result);
+    ASSERT_TRUE(result) << fs::path(transfer.error).string();
+    EXPECT_EQ(fs::file_size(fs::path(transfer.filePath)), kSize);
+    EXPECT_EQ(seen.lastPercent, 99);
+    EXPECT_TRUE(std::is_sorted(seen.percents.begin(), seen.percents.end()))
+        << "the percent fell back during the download";
+}
+
 TEST_F(HttpProgressTest, WithoutLengthStaysAtZero) {
     Seen seen = RunPacedDownload(true);
     EXPECT_EQ(seen.lastPercent, 0);

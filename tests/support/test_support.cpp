@@ -226,4 +226,55 @@ bool RunHostProgram(const std::string& commandLine, const std::function<bool()>&
     return done();
 }
 
+namespace {
+
+// The image path straight from the system; empty when it cannot be had.
+std::wstring ImagePathForCleanUp(DWORD processId) {
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    std::wstring path(32768, L'\0');
+    DWORD size = static_cast<DWORD>(path.size());
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) {
+        return std::wstring();
+    }
+    path.resize(size);
+    return path;
+}
+
+std::vector<DWORD> ProcessesInside(const std::wstring& folder) {
+    std::wstring prefix = folder;
+    while (!prefix.empty() && (prefix.back() == L'\\' || prefix.back() == L'/')) {
+        prefix.pop_back();
+    }
+    prefix += L'\\';
+    std::vector<DWORD> ids;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Valid(snapshot) && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        const std::wstring image = ImagePathForCleanUp(entry.th32ProcessID);
+        if (entry.th32ProcessID != GetCurrentProcessId() && image.size() > prefix.size() &&
+            _wcsnicmp(image.c_str(), prefix.c_str(), prefix.size()) == 0) {
+            ids.push_back(entry.th32ProcessID);
+        }
+    }
+    return ids;
+}
+
+} // namespace
+
+void KillProcessesInside(const std::wstring& folder) {
+    // A few rounds: a process ended in one round may have started another
+    // just before.
+    for (int round = 0; round < 5; ++round) {
+        const std::vector<DWORD> ids = ProcessesInside(folder);
+        if (ids.empty()) {
+            return;
+        }
+        for (const DWORD id : ids) {
+            KillProcess(id);
+        }
+    }
+}
+
 } // namespace testing_support

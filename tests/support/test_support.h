@@ -83,4 +83,10 @@ std::string HostPath(const std::wstring& path);
 bool RunHostProgram(const std::string& commandLine, const std::function<bool()>& done,
                     DWORD timeoutMs = 20000);
 
+// Ends every process whose executable lies inside folder (or a folder below
+// it), whoever started it, and waits for each. It asks the system for the
+// image paths itself and compares them itself, so clean-up still works when
+// the program's own process matching is what a test caught failing.
+void KillProcessesInside(const std::wstring& folder);
+
 } // namespace testing_support

@@ -90,6 +90,9 @@ struct SizeCase {
     std::vector<std::pair<const wchar_t*, size_t>> files; // below the app folder
     bool createFolder;
     DWORD expected; // 0: no value written, the earlier 77 stays
+    // A folder link "linked" in the app folder leading to 10 KiB elsewhere,
+    // which must not count.
+    bool linkedFolder = false;
 };
 
 void PrintTo(const SizeCase& c, std::ostream* out) {
@@ -109,6 +112,17 @@ TEST_P(EstimatedSizeTest, FollowsTheAppFolder) {
         const fs::path file = fs::path(appFolder) / name;
         fs::create_directories(file.parent_path());
         testing_support::WriteFileBytes(file.wstring(), std::string(size, 'x'));
+    }
+    const std::wstring link = appFolder + L"\\linked";
+    ScopeExit removeLink([&] { RemoveLeftLink(link); });
+    if (c.linkedFolder) {
+        const std::wstring elsewhere = folder_ / L"elsewhere";
+        fs::create_directories(elsewhere);
+        testing_support::WriteFileBytes(elsewhere + L"\\behind.bin", std::string(10240, 'x'));
+        if (!MakeFolderLink(link, elsewhere)) {
+            GTEST_SKIP() << "this platform makes no folder links";
+        }
+        ASSERT_TRUE(fs::exists(link + L"\\behind.bin")) << "the link does not lead to its target";
     }
     {
         HKEY rawKey = nullptr;
@@ -131,7 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{"FiveThousandBytes", {{L"Movora.exe", 5000}}, true, 4},
         SizeCase{"NestedFilesCount", {{L"Movora.exe", 1024}, {L"a\\b\\c.dat", 2048}}, true, 3},
         SizeCase{"BelowOneKiB", {{L"Movora.exe", 1023}}, true, 0},
-        SizeCase{"EmptyFolder", {}, true, 0}, SizeCase{"MissingFolder", {}, false, 0}),
+        SizeCase{"EmptyFolder", {}, true, 0}, SizeCase{"MissingFolder", {}, false, 0},
+        SizeCase{"LinkedFolderIsNotEntered", {{L"Movora.exe", 2048}}, true, 2, true}),
     [](const ::testing::TestParamInfo<SizeCase>& info) { return info.param.name; });
 
 TEST_F(UninstallEntryTest, FolderOverFourTebibytesIsClamped) {

@@ -10,6 +10,8 @@
 #include <string>
 
 namespace fs = std::filesystem;
+using system_testing::MakeFolderLink;
+using system_testing::RemoveLeftLink;
 
 namespace {
 
@@ -59,35 +61,6 @@ TEST_F(RemoveTreeTest, HeldFileStopsTheRemovalAndKeepsItsAttribute) {
     holder.reset();
     tolerant::RemoveTree(folder_ / L"tree");
     EXPECT_FALSE(fs::exists(folder_ / L"tree"));
-}
-
-using testing_support::HostPath;
-using testing_support::RunHostProgram;
-
-// Makes link a link to the folder target: a Windows symbolic link where the
-// platform makes one, otherwise (under Wine, whose call does nothing) a
-// symbolic link of the host system, which Wine shows as a reparse point.
-bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
-    CreateSymbolicLinkW(link.c_str(), target.c_str(),
-                        SYMBOLIC_LINK_FLAG_DIRECTORY |
-                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
-    if (tolerant::IsLink(link)) {
-        return true;
-    }
-    if (!testing_support::RunningUnderWine()) {
-        return false;
-    }
-    return RunHostProgram("Z:\\usr\\bin\\ln -s " + HostPath(target) + " " + HostPath(link),
-                          [&] { return tolerant::IsLink(link); });
-}
-
-// Removes a link the code under test had to leave (Wine cannot remove a host
-// link through its own calls, and the library's removal would follow it).
-void RemoveLeftLink(const std::wstring& link) {
-    if (tolerant::IsLink(link) && testing_support::RunningUnderWine()) {
-        RunHostProgram("Z:\\usr\\bin\\rm " + HostPath(link),
-                       [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
-    }
 }
 
 TEST_F(RemoveTreeTest, LinkInsideTheTreeNeverTakesItsTarget) {

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace system_testing;
@@ -198,6 +201,45 @@ TEST_F(StopRunningAppTest, FileHeldOutsideTheAppFolderGivesUpAfterAboutTwentySec
     EXPECT_LE(seconds, 40.0);
     EXPECT_EQ(WaitForExitCode(bystander.process.get(), 0), static_cast<DWORD>(STILL_ACTIVE));
     EXPECT_TRUE(fs::exists(AppExePath()));
+}
+
+// The cancel flag is read in the second phase too. A helper that comes back
+// after the first forced stop is ended only by the second, which marks the
+// start of the second phase; the executable, held from outside the app folder,
+// keeps that phase polling until the cancel is seen.
+TEST_F(StopRunningAppTest, CancelDuringTheSecondPhaseIsFalseWithinOnePoll) {
+    PlaceApp(AppExePath());
+    const std::wstring helperExe = AppFolderPath() + L"\\tools\\MovoraHelper.exe";
+    PlaceApp(helperExe, {"no-pipe", "no-window"});
+    UniqueHandle holder = HoldOpen(AppExePath());
+    ASSERT_TRUE(Valid(holder));
+    StartedProcess first = StartApp(helperExe, false);
+    ASSERT_TRUE(first.process);
+
+    std::promise<bool> stopped;
+    std::future<bool> result = stopped.get_future();
+    std::thread worker([&] { stopped.set_value(StopRunningApp(AppExePath())); });
+    // Whatever happens below, the call ends (a cancel is seen at once, or it
+    // gives up by itself) and the worker is joined.
+    ScopeExit join([&] {
+        g_app.cancelRequested = true;
+        worker.join();
+    });
+
+    ASSERT_EQ(WaitForExitCode(first.process.get(), 10000), 1u)
+        << "the first forced stop did not come";
+    StartedProcess second = StartApp(helperExe, false);
+    ASSERT_TRUE(second.process);
+    ASSERT_EQ(WaitForExitCode(second.process.get(), 30000), 1u)
+        << "the forced stop after the first phase did not come";
+
+    g_app.cancelRequested = true;
+    // One poll is a 250 ms wait and a process snapshot; the twenty polls left
+    // would take five seconds.
+    const bool ended =
+        result.wait_for(std::chrono::milliseconds(1500)) == std::future_status::ready;
+    ASSERT_TRUE(ended) << "the cancel was not seen at the next poll";
+    EXPECT_FALSE(result.get());
 }
 
 TEST_F(StopRunningAppTest, ProcessImagePathIsTheFullPathOrEmpty) {

@@ -2,7 +2,6 @@
 
 #include "install/locations.h"
 #include "shell/app_state.h"
-#include "system/stop_app.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -10,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -85,12 +85,6 @@ StartedProcess StartApp(const std::wstring& exePath, bool waitForWindow) {
     return started;
 }
 
-void KillProcessesInside(const std::wstring& folder) {
-    for (const DWORD id : FindAppProcesses(folder)) {
-        testing_support::KillProcess(id);
-    }
-}
-
 void RemoveTestTree(const std::wstring& path) {
     std::error_code ignored;
     for (auto it = fs::recursive_directory_iterator(path, ignored);
@@ -98,6 +92,40 @@ void RemoveTestTree(const std::wstring& path) {
         SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
     }
     fs::remove_all(path, ignored);
+}
+
+namespace {
+
+bool IsReparsePoint(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+} // namespace
+
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+    CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY |
+                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    if (IsReparsePoint(link)) {
+        return true;
+    }
+    if (!testing_support::RunningUnderWine()) {
+        return false;
+    }
+    return testing_support::RunHostProgram("Z:\\usr\\bin\\ln -s " +
+                                               testing_support::HostPath(target) + " " +
+                                               testing_support::HostPath(link),
+                                           [&] { return IsReparsePoint(link); });
+}
+
+void RemoveLeftLink(const std::wstring& link) {
+    if (IsReparsePoint(link) && testing_support::RunningUnderWine()) {
+        testing_support::RunHostProgram("Z:\\usr\\bin\\rm " + testing_support::HostPath(link), [&] {
+            return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES;
+        });
+    }
 }
 
 std::wstring ProgramsFolder() {
@@ -244,7 +272,10 @@ void SystemTest::TearDown() {
 
 void SystemTest::CleanUp() {
     g_app.cancelRequested = false;
-    KillProcessesInside(InstallRootPath());
+    // Not through the program's own process matching: when that is what a
+    // test caught failing, a process it missed would outlive the test, keep
+    // the test's output open and spoil the tests after it.
+    testing_support::KillProcessesInside(InstallRootPath());
     RemoveTestTree(InstallRootPath());
     RegDeleteKeyW(HKEY_CURRENT_USER,
                   L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Movora");

@@ -28,11 +28,19 @@ void PlaceApp(const std::wstring& exePath, const std::vector<std::string>& varia
 // up (and so its pipe is served); otherwise until it shows in the process list.
 testing_support::StartedProcess StartApp(const std::wstring& exePath, bool waitForWindow = true);
 
-// Ends every process whose executable lies inside folder and waits for each.
-void KillProcessesInside(const std::wstring& folder);
-
 // Removes a folder tree the test made, read-only entries included.
 void RemoveTestTree(const std::wstring& path);
+
+// Makes link a link to the folder target: a Windows symbolic link where the
+// platform makes one, otherwise (under Wine, whose call does nothing) a
+// symbolic link of the host system, which Wine shows as a reparse point.
+// False when neither can be made.
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
+
+// Removes a link a test made or the code under test had to leave (Wine cannot
+// remove a host link through its own calls, and the library's tree removal
+// would follow it into its target).
+void RemoveLeftLink(const std::wstring& link);
 
 // The Start menu programs folder and the desktop folder.
 std::wstring ProgramsFolder();
@@ -78,9 +86,10 @@ class PipeListener {
 // while the handle lives.
 UniqueHandle HoldOpen(const std::wstring& path);
 
-// Resets the job status and the cancel flag, ends stand-in processes and
-// removes the install root before and after each test; also removes the
-// Uninstall entry, the autostart value and both shortcuts.
+// Resets the job status and the cancel flag, ends every process started from
+// the install root (stand-in apps and the helpers they start, whatever the
+// test's result) and removes the install root before and after each test; also
+// removes the Uninstall entry, the autostart value and both shortcuts.
 class SystemTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -62,6 +62,15 @@ class UninstallTest : public ComSystemTest {
         EXPECT_TRUE(RegistryKeyExists(kUninstallEntryKey));
     }
 
+    // Puts a folder with a file held open inside in the executable's place:
+    // nothing runs and nothing holds "Movora.exe" itself, yet it outlives the
+    // removals. The returned handle holds the file.
+    UniqueHandle TakeTheExecutablesName() {
+        RemoveTestTree(AppExePath());
+        MakeFile(L"app\\Movora.exe\\held.bin");
+        return HoldOpen(Root(L"app\\Movora.exe\\held.bin"));
+    }
+
     void ExpectRegistrationGone() {
         EXPECT_FALSE(fs::exists(ProgramsFolder() + L"\\Movora.lnk"));
         EXPECT_FALSE(fs::exists(DesktopFolder() + L"\\Movora.lnk"));
@@ -69,11 +78,12 @@ class UninstallTest : public ComSystemTest {
     }
 };
 
+const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+
 // The delayed deletions Windows keeps for the next restart, lower-cased.
 std::wstring PendingRestartDeletions() {
     const RegistryValue value =
-        ReadRegistryValue(L"System\\CurrentControlSet\\Control\\Session Manager",
-                          L"PendingFileRenameOperations", HKEY_LOCAL_MACHINE);
+        ReadRegistryValue(kSessionManagerKey, L"PendingFileRenameOperations", HKEY_LOCAL_MACHINE);
     std::wstring text(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / 2);
     std::transform(text.begin(), text.end(), text.begin(), towlower);
     return text;
@@ -160,12 +170,7 @@ TEST_F(UninstallTest, CancelWhileStoppingRemovesNothing) {
 
 TEST_F(UninstallTest, SurvivingExecutableFailsAndKeepsTheEntry) {
     InstallEverything();
-    // The executable's name taken by a folder with a file held open inside:
-    // nothing runs and nothing holds "Movora.exe" itself, yet it outlives the
-    // removals.
-    RemoveTestTree(AppExePath());
-    MakeFile(L"app\\Movora.exe\\held.bin");
-    UniqueHandle holder = HoldOpen(Root(L"app\\Movora.exe\\held.bin"));
+    UniqueHandle holder = TakeTheExecutablesName();
     ASSERT_TRUE(Valid(holder));
     std::wstring message;
 
@@ -184,6 +189,119 @@ TEST_F(UninstallTest, InstallRootThatCannotBeCreatedFailsWithoutASentence) {
     EXPECT_FALSE(RunUninstall(message));
     EXPECT_EQ(message, L"");
     EXPECT_TRUE(fs::is_regular_file(InstallRootPath()));
+}
+
+using RestartOperation = std::pair<std::wstring, std::wstring>; // source, target
+
+// The delayed renames and deletions as stored: sources with their targets, a
+// deletion's target empty. The strings are read one by one up to a null each,
+// since a deletion's empty target looks like the end of an ordinary string list.
+std::vector<RestartOperation> ParseRestartOperations(const RegistryValue& value) {
+    std::vector<std::wstring> strings;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(value.bytes.data());
+    const size_t length = value.bytes.size() / sizeof(wchar_t);
+    for (size_t start = 0; start < length;) {
+        const size_t end = std::find(text + start, text + length, L'\0') - text;
+        strings.emplace_back(text + start, end - start);
+        start = end + 1;
+    }
+    std::vector<RestartOperation> operations;
+    for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
+        operations.emplace_back(strings[i], strings[i + 1]);
+    }
+    return operations;
+}
+
+// RunUninstall in a process started from the setup copy in the install root,
+// as when that copy could not hand over to the uninstall copy. Windows (and
+// Wine, which runs with administrator rights) records the restart deletion
+// under the Session Manager key; what a test adds there is taken out again.
+class UninstallFromTheRootTest : public UninstallTest {
+  protected:
+    void SetUp() override {
+        UninstallTest::SetUp();
+        HKEY rawKey = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
+                          KEY_QUERY_VALUE | KEY_SET_VALUE, &rawKey) != ERROR_SUCCESS) {
+            GTEST_SKIP() << "this account cannot have files deleted at restart";
+        }
+        sessionManager_.reset(rawKey);
+        before_ = ReadRegistryValue(kSessionManagerKey, kPendingValue, HKEY_LOCAL_MACHINE);
+    }
+
+    // Puts the restart operations back as they were before the test.
+    void TearDown() override {
+        if (sessionManager_) {
+            if (before_.found) {
+                RegSetValueExW(sessionManager_.get(), kPendingValue, 0, before_.type,
+                               before_.bytes.data(), static_cast<DWORD>(before_.bytes.size()));
+            } else {
+                RegDeleteValueW(sessionManager_.get(), kPendingValue);
+            }
+        }
+        UninstallTest::TearDown();
+    }
+
+    // Runs the uninstall from the setup copy; returns its exit code (0
+    // removed, 1 "Some Movora files are still in use.", 2 any other failure).
+    DWORD RunFromTheSetupCopy() {
+        EXPECT_TRUE(CopyFileW(testing_support::BuiltProgram(L"run_uninstall.exe").c_str(),
+                              setupCopy_.c_str(), FALSE))
+            << "cannot place the setup copy: " << GetLastError();
+        StartedProcess child = testing_support::StartProcess(L"\"" + setupCopy_ + L"\"");
+        if (!child.process) {
+            return STILL_ACTIVE;
+        }
+        return testing_support::WaitForExitCode(child.process.get(), 60000);
+    }
+
+    // The restart operations added since the test began.
+    std::vector<RestartOperation> Added() {
+        std::vector<RestartOperation> added = ParseRestartOperations(
+            ReadRegistryValue(kSessionManagerKey, kPendingValue, HKEY_LOCAL_MACHINE));
+        for (const RestartOperation& old : ParseRestartOperations(before_)) {
+            const auto found = std::find(added.begin(), added.end(), old);
+            if (found != added.end()) {
+                added.erase(found);
+            }
+        }
+        return added;
+    }
+
+    static std::string Describe(const std::vector<RestartOperation>& operations) {
+        std::string text;
+        for (const RestartOperation& operation : operations) {
+            text += fs::path(operation.first).string() + " -> \"" +
+                    fs::path(operation.second).string() + "\"\n";
+        }
+        return text;
+    }
+
+    static constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+    const std::wstring setupCopy_ = Root(L"MovoraSetup.exe");
+    UniqueKey sessionManager_;
+    RegistryValue before_;
+};
+
+TEST_F(UninstallFromTheRootTest, FailedUninstallSchedulesNothing) {
+    InstallEverything();
+    UniqueHandle holder = TakeTheExecutablesName(); // fails the sequence after its removals
+    ASSERT_TRUE(Valid(holder));
+
+    ASSERT_EQ(RunFromTheSetupCopy(), 1u);
+    EXPECT_TRUE(fs::exists(setupCopy_));
+    EXPECT_TRUE(Added().empty()) << Describe(Added());
+}
+
+TEST_F(UninstallFromTheRootTest, SuccessfulUninstallSchedulesExactlyTheRunningCopy) {
+    InstallEverything();
+
+    ASSERT_EQ(RunFromTheSetupCopy(), 0u);
+    const std::vector<RestartOperation> added = Added();
+    ASSERT_EQ(added.size(), 1u) << Describe(added);
+    EXPECT_EQ(_wcsicmp(added[0].first.c_str(), (L"\\??\\" + setupCopy_).c_str()), 0)
+        << Describe(added);
+    EXPECT_EQ(added[0].second, L"") << "a deletion has no target";
 }
 
 struct RestartCase {

@@ -85,22 +85,22 @@ class HostileServerTest : public ::testing::Test {
                        double cancelAfterSeconds = -1) {
         std::packaged_task<bool()> task(transfer);
         std::future<bool> done = task.get_future();
-        cancelledAt_ = Clock::time_point{};
+        Clock::time_point cancelledAt{};
         const Clock::time_point start = Clock::now();
         std::thread worker(std::move(task));
         Outcome outcome;
         if (cancelAfterSeconds >= 0 && done.wait_for(std::chrono::duration<double>(
                                            cancelAfterSeconds)) == std::future_status::timeout) {
             g_app.cancelRequested.store(true);
-            cancelledAt_ = Clock::now();
+            cancelledAt = Clock::now();
         }
         outcome.finished =
             done.wait_until(start + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(limitSeconds))) ==
             std::future_status::ready;
         outcome.seconds = SecondsSince(start);
-        if (cancelledAt_ != Clock::time_point{}) {
-            outcome.secondsAfterCancel = SecondsSince(cancelledAt_);
+        if (cancelledAt != Clock::time_point{}) {
+            outcome.secondsAfterCancel = SecondsSince(cancelledAt);
         }
         if (!outcome.finished) {
             ADD_FAILURE() << "the transfer was still running after " << limitSeconds << " s";
@@ -114,18 +114,18 @@ class HostileServerTest : public ::testing::Test {
 
     HttpTestServer server_;
     std::wstring savedFeed_;
-    Clock::time_point cancelledAt_;
 };
 
 // ---------------------------------------------------------------------------
 // Headers without end: the status line, then header lines, and the empty line
-// that would end them never comes. Windows' WinHTTP stops reading at 64 KiB of
-// headers and fails the request. Wine 8's reads on for as long as the server
-// sends, at a cost that grows with the square of the size (1 MiB took 4 s
-// here, 4 MiB 92 s), and when the server then closes, it reports the status
-// line's 200 with an empty body. So the server gives up after 256 KiB, four
-// times what Windows takes, and the test accepts Wine's empty success; either
-// way no byte of a body arrives and the release stays as it was.
+// that would end them never comes. Windows' WinHTTP refuses more than 64 KiB
+// of headers by default and fails the request. Wine 8's reads on for as long
+// as the server sends, at a cost that grows with the square of the size
+// (1 MiB took 4 s here, 4 MiB 92 s), and when the server then closes, it
+// reports the status line's 200 with an empty body. So the server gives up
+// after 256 KiB, four times the Windows limit, and the test accepts Wine's
+// empty success; either way no byte of a body arrives and the release stays
+// as it was.
 
 TEST_F(HostileServerTest, EndlessHeadersEndTheTransferWithoutABody) {
     ScriptedResponse endless;

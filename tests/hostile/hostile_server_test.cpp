@@ -218,15 +218,20 @@ INSTANTIATE_TEST_SUITE_P(
 // ends it (each byte comes well within the receive time-out); once raised,
 // the transfer ends at the next byte.
 
+ScriptedResponse EndlessTrickle(bool chunked) {
+    ScriptedResponse trickle{200, "{\"version\":\"1\",\"package\":\"p\"}"};
+    trickle.endlessBody = true;
+    trickle.chunked = chunked;
+    trickle.chunkSize = 1;
+    trickle.pauseBetweenPiecesMs = 1000;
+    return trickle;
+}
+
 class TrickleTest : public HostileServerTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(TrickleTest, CancelEndsItWithinOneChunk) {
     const bool toFile = GetParam();
-    ScriptedResponse trickle{200, "{\"version\":\"1\",\"package\":\"p\"}"};
-    trickle.endlessBody = true;
-    trickle.chunkSize = 1;
-    trickle.pauseBetweenPiecesMs = 1000;
-    server_.Script("/releases/latest.json", trickle);
+    server_.Script("/releases/latest.json", EndlessTrickle(false));
     TempFolder folder;
 
     HttpTransfer transfer;
@@ -252,12 +257,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, TrickleTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "file" : "memory"; });
 
 TEST_F(HostileServerTest, CancelEndsATrickledReleaseListAndKeepsTheRelease) {
-    ScriptedResponse trickle{200, "{\"version\":\"1\",\"package\":\"p\"}"};
-    trickle.endlessBody = true;
-    trickle.chunked = true;
-    trickle.chunkSize = 1;
-    trickle.pauseBetweenPiecesMs = 1000;
-    server_.Script("/releases/latest.json", trickle);
+    server_.Script("/releases/latest.json", EndlessTrickle(true));
 
     std::wstring error;
     const Outcome outcome = RunBounded([&] { return FetchReleaseList(error); }, 30, 3.5);

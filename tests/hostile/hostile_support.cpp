@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -217,6 +218,28 @@ std::string Describe(std::string_view bytes) {
         text += "...";
     }
     return text;
+}
+
+std::string DescribeWide(const std::wstring& text) {
+    std::string out;
+    for (const wchar_t c : text.substr(0, 200)) {
+        if (c >= 0x20 && c < 0x7f) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char escaped[12];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        }
+    }
+    return text.size() > 200 ? out + "... (" + std::to_string(text.size()) + " characters)" : out;
+}
+
+std::string CaseName(const char* name) {
+    std::string result = name;
+    for (char& c : result) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return result;
 }
 
 } // namespace hostile

@@ -65,4 +65,12 @@ std::string Mutate(std::string bytes, std::mt19937& rng, int maxEdits);
 // the first bytes with everything outside printable ASCII escaped.
 std::string Describe(std::string_view bytes);
 
+// The same for UTF-16 text: printable ASCII as it is, every other unit as
+// \uXXXX, cut after 200 units with the length added.
+std::string DescribeWide(const std::wstring& text);
+
+// A readable test name made of a case's name: every character other than a
+// letter or digit becomes '_'.
+std::string CaseName(const char* name);
+
 } // namespace hostile

@@ -16,20 +16,6 @@ using namespace std::string_literals;
 
 namespace {
 
-std::string Printable(const std::wstring& text) {
-    std::string out;
-    for (const wchar_t c : text.substr(0, 200)) {
-        if (c >= 0x20 && c < 0x7f) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            char escaped[12];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        }
-    }
-    return text.size() > 200 ? out + "... (" + std::to_string(text.size()) + " characters)" : out;
-}
-
 // The directory made absolute in one GetFullPathNameW call into a buffer
 // larger than any Windows path; nothing when the call fails.
 std::optional<std::wstring> AbsoluteByWindows(const std::wstring& directory) {
@@ -202,7 +188,8 @@ TEST(PathInsideHostileTest, AnswersAsTheRuleSaysOrRaisesFileError) {
     for (size_t i = 0; i < run.inputs; ++i) {
         const std::wstring directory = RandomDirectory(run.rng);
         const std::wstring path = RandomPath(directory, run.rng);
-        hostile::SetCurrentInput("path " + Printable(path) + " in " + Printable(directory));
+        hostile::SetCurrentInput("path " + hostile::DescribeWide(path) + " in " +
+                                 hostile::DescribeWide(directory));
         const std::optional<bool> expected = InsideByTheRule(path, directory);
         std::optional<bool> answer;
         try {
@@ -213,8 +200,8 @@ TEST(PathInsideHostileTest, AnswersAsTheRuleSaysOrRaisesFileError) {
         } catch (...) {
             ADD_FAILURE() << "something other than FileError was raised";
         }
-        ASSERT_EQ(answer, expected)
-            << "input " << i << ": path " << Printable(path) << " in " << Printable(directory);
+        ASSERT_EQ(answer, expected) << "input " << i << ": path " << hostile::DescribeWide(path)
+                                    << " in " << hostile::DescribeWide(directory);
         (answer ? (*answer ? inside : outside) : raised) += 1;
     }
     std::printf("[hostile] path test: %zu inside, %zu outside, %zu raised\n", inside, outside,

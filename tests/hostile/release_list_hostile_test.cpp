@@ -151,13 +151,7 @@ TEST_P(HostileDocumentScanTest, CollectsExactlyTheDocumentedBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, HostileDocumentScanTest, ::testing::ValuesIn(HostileDocuments()),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name) {
-                                 c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+                         [](const auto& info) { return hostile::CaseName(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Random documents with a planted value: whatever junk stands in front of the

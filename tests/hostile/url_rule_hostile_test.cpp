@@ -17,20 +17,6 @@ namespace {
 const std::wstring kInvalid = L"The download address is not valid.";
 const std::wstring kNeedsHttps = L"The download has to use HTTPS.";
 
-std::string Printable(const std::wstring& text) {
-    std::string out;
-    for (const wchar_t c : text.substr(0, 160)) {
-        if (c >= 0x20 && c < 0x7f) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            char escaped[12];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        }
-    }
-    return text.size() > 160 ? out + "... (" + std::to_string(text.size()) + " characters)" : out;
-}
-
 std::wstring AsciiLower(std::wstring text) {
     for (wchar_t& c : text) {
         c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
@@ -53,9 +39,9 @@ bool CheckUrlInvariants(const std::wstring& url) {
     bool secure = true;
     std::wstring error = L"untouched";
     const bool accepted = CheckDownloadUrl(url, host, pathAndQuery, port, secure, error);
-    SCOPED_TRACE("url " + Printable(url));
+    SCOPED_TRACE("url " + hostile::DescribeWide(url));
     if (!accepted) {
-        EXPECT_TRUE(error == kInvalid || error == kNeedsHttps) << Printable(error);
+        EXPECT_TRUE(error == kInvalid || error == kNeedsHttps) << hostile::DescribeWide(error);
         EXPECT_EQ(host, L"untouched host");
         EXPECT_EQ(pathAndQuery, L"untouched path");
         EXPECT_EQ(port, 4242);
@@ -64,7 +50,8 @@ bool CheckUrlInvariants(const std::wstring& url) {
     }
     EXPECT_EQ(error, L"untouched");
     EXPECT_LE(host.size(), 255u);
-    EXPECT_NE(AsciiLower(url).find(AsciiLower(host)), std::wstring::npos) << Printable(host);
+    EXPECT_NE(AsciiLower(url).find(AsciiLower(host)), std::wstring::npos)
+        << hostile::DescribeWide(host);
     EXPECT_LE(pathAndQuery.size(), 2047u + 1023u);
     const std::wstring scheme = AsciiLower(url.substr(0, url.find(L':')));
     if (secure) {
@@ -72,7 +59,7 @@ bool CheckUrlInvariants(const std::wstring& url) {
     } else {
         EXPECT_EQ(scheme, L"http");
         EXPECT_TRUE(AsciiLower(host) == L"localhost" || host == L"127.0.0.1")
-            << "plain HTTP towards " << Printable(host);
+            << "plain HTTP towards " << hostile::DescribeWide(host);
     }
     return true;
 }
@@ -100,7 +87,7 @@ TEST_P(HostileUrlTest, FollowsTheTransportRule) {
     INTERNET_PORT port = 0;
     bool secure = false;
     const bool accepted = CheckDownloadUrl(c.url, host, pathAndQuery, port, secure, error);
-    EXPECT_EQ(accepted, c.accepted) << Printable(accepted ? host : error);
+    EXPECT_EQ(accepted, c.accepted) << hostile::DescribeWide(accepted ? host : error);
     EXPECT_EQ(accepted ? host : error, c.hostOrError);
     CheckUrlInvariants(c.url);
 }
@@ -131,13 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"localhost in mixed case", L"http://lOcAlHoSt:8080/p", true, L"lOcAlHoSt"},
         UrlCase{"user name in front of localhost", L"http://evil.example@localhost/p", true,
                 L"localhost"}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        for (char& c : name) {
-            c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        }
-        return name;
-    });
+    [](const auto& info) { return hostile::CaseName(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Seeded random URLs: built from hostile parts, then mutated, or plain noise.
@@ -242,7 +223,7 @@ TEST(UrlRuleHostileTest, RandomUrlsFollowTheTransportRule) {
     size_t plain = 0;
     for (size_t i = 0; i < run.inputs; ++i) {
         const std::wstring url = RandomUrl(run.rng);
-        hostile::SetCurrentInput("url " + Printable(url));
+        hostile::SetCurrentInput("url " + hostile::DescribeWide(url));
         if (CheckUrlInvariants(url)) {
             ++accepted;
             plain += AsciiLower(url).rfind(L"http:", 0) == 0 ? 1 : 0;

@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace hostile {
 
@@ -72,5 +76,17 @@ std::string DescribeWide(const std::wstring& text);
 // A readable test name made of a case's name: every character other than a
 // letter or digit becomes '_'.
 std::string CaseName(const char* name);
+
+// Every file and folder below root, with its size and time of last change.
+using Snapshot = std::map<std::wstring, std::pair<std::uintmax_t, std::filesystem::file_time_type>>;
+Snapshot TakeSnapshot(const std::wstring& root);
+
+// The paths that were added, removed or changed between two snapshots.
+std::set<std::wstring> ChangedEntries(const Snapshot& before, const Snapshot& after);
+
+// True for the folder itself and anything below it, letter case aside. Written
+// out here rather than taken from the program, whose path test is under test
+// too.
+bool IsBelow(const std::wstring& path, const std::wstring& folder);
 
 } // namespace hostile

@@ -10,12 +10,13 @@ namespace {
 
 std::atomic<long long> g_fileCalls{0};
 std::atomic<long long> g_failingCall{-1};
+std::atomic<long long> g_alsoFailingCall{-1};
 std::atomic<DWORD> g_failingCode{ERROR_SUCCESS};
 
-// Counts one file call; true (with the error to pretend) when it is the armed one.
+// Counts one file call; true (with the error to pretend) when it is an armed one.
 bool InjectedFailure(DWORD& code) {
     const long long index = g_fileCalls.fetch_add(1);
-    if (index != g_failingCall.load()) {
+    if (index != g_failingCall.load() && index != g_alsoFailingCall.load()) {
         return false;
     }
     code = g_failingCode.load();
@@ -332,13 +333,19 @@ namespace file_faults {
 
 void Arm(long callIndex, DWORD code) {
     g_failingCall.store(-1);
+    g_alsoFailingCall.store(-1);
     g_failingCode.store(code);
     g_fileCalls.store(0);
     g_failingCall.store(callIndex);
 }
 
+void ArmAlso(long callIndex) {
+    g_alsoFailingCall.store(callIndex);
+}
+
 void Disarm() {
     g_failingCall.store(-1);
+    g_alsoFailingCall.store(-1);
     g_fileCalls.store(0);
 }
 

@@ -106,9 +106,13 @@ DWORD ForEachFolderEntry(const std::wstring& folder, Visit visit, bool* opened =
 // as one file call; once armed, the call with the given index (0 = the next
 // one) behaves as if Windows had refused it with the given error: a raising
 // form throws, a tolerant form does nothing (and reports failure where it
-// returns a result). Only that one call fails. Inert unless a test arms it.
+// returns a result). Only that one call fails (and the one ArmAlso names).
+// Inert unless a test arms it.
 namespace file_faults {
 void Arm(long callIndex, DWORD code);
+// After Arm: one more call, with a later index, fails the same way (for a
+// failure inside the handling of the first one).
+void ArmAlso(long callIndex);
 void Disarm();
 // File calls made since the seam was last armed or disarmed.
 long CallsSinceArmed();

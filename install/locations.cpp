@@ -2,6 +2,8 @@
 
 #include "install/fs_calls.h"
 
+#include <cwchar>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -20,13 +22,13 @@ std::wstring GetKnownFolderPath(REFKNOWNFOLDERID id) {
     return SUCCEEDED(result) && folder ? std::wstring(folder.get()) : std::wstring();
 }
 
-std::wstring GetInstallRoot() {
-    std::wstring root;
+std::wstring LocateInstallRoot() {
     const std::wstring localAppData = GetKnownFolderPath(FOLDERID_LocalAppData);
-    if (!localAppData.empty()) {
-        root = JoinPath(localAppData, kInstallRootName);
-    }
+    return localAppData.empty() ? std::wstring() : JoinPath(localAppData, kInstallRootName);
+}
 
+std::wstring GetInstallRoot() {
+    const std::wstring root = LocateInstallRoot();
     if (root.empty()) {
         throw FileError{L"find the install root", root, std::wstring(), ERROR_PATH_NOT_FOUND};
     }
@@ -66,8 +68,24 @@ std::wstring GetTempFolder() {
     return std::wstring(buffer, length);
 }
 
+std::wstring PackageFileName(const std::wstring& version) {
+    constexpr wchar_t kPrefix[] = L"Movora-";
+    constexpr wchar_t kSuffix[] = L".zip";
+    constexpr size_t kLongestName = 255; // of one path component
+    const size_t longestVersion =
+        kLongestName - (std::size(kPrefix) - 1) - (std::size(kSuffix) - 1);
+
+    std::wstring name = kPrefix;
+    for (const wchar_t c : version.substr(0, longestVersion)) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        name += control || wcschr(L"\\/:*?\"<>|", c) != nullptr ? L'_' : c;
+    }
+    return name + kSuffix;
+}
+
 std::wstring GetPackageFilePath(const std::wstring& version) {
-    return JoinPath(GetTempFolder(), L"Movora-" + version + L".zip");
+    const std::wstring tempFolder = GetTempFolder();
+    return tempFolder.empty() ? std::wstring() : JoinPath(tempFolder, PackageFileName(version));
 }
 
 std::wstring GetUninstallCopyPath() {

@@ -29,6 +29,11 @@ inline constexpr wchar_t kUninstallCopyName[] = L"Movora-uninstall.exe";
 // account); empty when it cannot be resolved.
 std::wstring GetKnownFolderPath(REFKNOWNFOLDERID id);
 
+// The install root's path (local application data + "Movora") without
+// creating anything; empty when the known folder cannot be resolved. For
+// looking before anything is written.
+std::wstring LocateInstallRoot();
+
 // Returns the install root (local application data + "Movora"), creating it
 // and any missing parent. Throws FileError when the
 // known folder cannot be resolved (error 3, path not found) or the folder
@@ -43,11 +48,21 @@ std::wstring GetInstallRoot();
 bool IsPathInside(const std::wstring& path, const std::wstring& directory);
 
 // The account's temporary folder as GetTempPathW gives it (with its trailing
-// backslash); empty when the call fails.
+// backslash); empty when the call fails or the folder does not fit its
+// 260-character buffer.
 std::wstring GetTempFolder();
 
-// "<temp>\Movora-<version>.zip": where the package is downloaded to. The
-// version goes into the name unchanged.
+// The file name "Movora-<version>.zip" with every character a Windows file
+// name cannot hold ('\', '/', ':', '*', '?', '"', '<', '>', '|' and control
+// characters) replaced by '_', and the version cut so the name stays within
+// 255 characters. The release list's version is not trusted to be a name: a
+// separator, a ".." or a drive colon in it would otherwise place the download
+// (and its later deletion) outside the temporary folder.
+std::wstring PackageFileName(const std::wstring& version);
+
+// "<temp>\<PackageFileName(version)>": where the package is downloaded to,
+// always one plain file directly inside the temporary folder. Empty when the
+// temporary folder is unknown, never a path relative to the current folder.
 std::wstring GetPackageFilePath(const std::wstring& version);
 
 // "<temp>\Movora-uninstall.exe": the copy an uninstall runs from.

@@ -22,7 +22,16 @@ void SetJobProgress(const std::wstring& message, int percent) {
 
 void NotifyWindow() {
     HWND window = g_app.window;
-    if (window != nullptr) {
-        PostMessageW(window, WM_STATUS_CHANGED, 0, 0);
+    if (window == nullptr || g_app.notificationPending.exchange(true)) {
+        return;
     }
+    if (!PostMessageW(window, WM_STATUS_CHANGED, 0, 0)) {
+        g_app.notificationPending.store(false);
+    }
+}
+
+bool TakeStatusNotification() {
+    // An exchange, not a store: reading the worker's "pending" makes its
+    // status writes, done before it posted, visible here.
+    return g_app.notificationPending.exchange(false);
 }

@@ -40,6 +40,8 @@ struct AppState {
 
     std::atomic<bool> cancelRequested{false};
     std::atomic<bool> jobActive{false};
+    // A WM_STATUS_CHANGED is posted and the window has not taken it yet.
+    std::atomic<bool> notificationPending{false};
     std::thread worker;
 
     HFONT titleFont = nullptr;
@@ -52,6 +54,8 @@ struct AppState {
     bool primaryHover = false;
     bool closeHover = false;
     bool appLaunched = false;
+    // GetTickCount64 when the window last took a status notification.
+    ULONGLONG statusTakenAt = 0;
 };
 
 extern AppState g_app;
@@ -64,6 +68,14 @@ void SetJobResult(JobPhase phase, const std::wstring& message);
 // statusMutex and announces the change. Must not be called with the mutex held.
 void SetJobProgress(const std::wstring& message, int percent);
 
-// Posts WM_STATUS_CHANGED to the window, if there is one. Never sends: the UI
-// thread may be blocked joining the worker that calls this.
+// Posts WM_STATUS_CHANGED to the window, if there is one and none is pending
+// already: one waiting notification is enough, as the window paints from the
+// status, not from the messages. Never sends: the UI thread may be blocked
+// joining the worker that calls this. A failed post leaves nothing pending.
 void NotifyWindow();
+
+// The window's side of NotifyWindow, called when it takes WM_STATUS_CHANGED
+// and before it reads the status: every change after this posts again, and
+// every change before it is in what the window reads. Returns whether a
+// notification was pending.
+bool TakeStatusNotification();

@@ -1,10 +1,113 @@
 #include "shell/jobs.h"
 
+#include "feed/release_list.h"
+#include "install/install_sequence.h"
 #include "shell/app_state.h"
+#include "shell/scoped.h"
+#include "system/uninstall.h"
+
+#include <objbase.h>
+
+#include <exception>
+#include <string>
+#include <thread>
+
+namespace {
+
+// The shared start of every job. body runs on the new thread; jobActive is
+// cleared only after it has returned, that is after its final SetJobResult.
+template <typename Body>
+void StartJob(JobPhase firstPhase, const wchar_t* firstMessage, Body body) {
+    if (g_app.jobActive.load()) {
+        return;
+    }
+    if (g_app.worker.joinable()) {
+        g_app.worker.join();
+    }
+    g_app.cancelRequested.exchange(false);
+    SetJobResult(firstPhase, firstMessage);
+    g_app.jobActive.store(true);
+    try {
+        g_app.worker = std::thread([body] {
+            body();
+            g_app.jobActive.store(false);
+        });
+    } catch (const std::exception&) {
+        // No thread (std::system_error, or no memory for its state): the
+        // status already shows the job as started, so say it did not.
+        SetJobResult(Failed, kJobStartFailedMessage);
+        g_app.jobActive.store(false);
+    }
+}
+
+// COM for the length of one job, apartment-threaded (shell links need it).
+// CoUninitialize runs whatever CoInitializeEx answered, as each call counts.
+struct JobCom {
+    JobCom() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~JobCom() { CoUninitialize(); }
+    JobCom(const JobCom&) = delete;
+    JobCom& operator=(const JobCom&) = delete;
+};
+
+// The failure sentence: the engine's own, or the job's fallback.
+std::wstring FailureText(const std::wstring& error, const wchar_t* fallback) {
+    return error.empty() ? std::wstring(fallback) : error;
+}
+
+} // namespace
+
+void StartCheckOrInstallJob(bool install) {
+    if (install) {
+        StartJob(Working, L"Downloading", [] { CheckAndInstallJob(true); });
+    } else {
+        StartJob(Checking, L"Looking up the current version.", [] { CheckAndInstallJob(false); });
+    }
+}
+
+void StartUninstallJob() {
+    StartJob(Working, L"Closing Movora", [] { UninstallJob(); });
+}
 
 void CancelAndJoinWorker() {
     g_app.cancelRequested.exchange(true);
     if (g_app.worker.joinable()) {
         g_app.worker.join();
+    }
+}
+
+void CheckAndInstallJob(bool install) {
+    JobCom com;
+    std::wstring error;
+    // The install job fetches the list again, so it installs the release that
+    // is current when the user confirms.
+    bool ok = FetchReleaseList(error);
+    if (ok && install && !g_app.cancelRequested.load()) {
+        ok = RunInstall(error);
+    }
+
+    if (g_app.cancelRequested.load()) {
+        SetJobResult(Failed, L"Cancelled.");
+    } else if (ok) {
+        SetJobResult(install ? Done : Ready,
+                     install ? L"Movora is installed." : L"Ready to install.");
+    } else {
+        SetJobResult(Failed, FailureText(error, L"Something went wrong."));
+    }
+}
+
+void UninstallJob() {
+    JobCom com;
+    std::wstring error;
+    bool ok = false;
+    if (!g_app.cancelRequested.load()) {
+        ok = RunUninstall(error);
+    }
+
+    if (g_app.cancelRequested.load()) {
+        SetJobResult(Failed, L"Cancelled.");
+    } else if (ok) {
+        SetJobResult(Done, L"Movora has been removed.");
+    } else {
+        SetJobResult(Failed, FailureText(error, L"Movora could not be removed."));
     }
 }

@@ -47,3 +47,10 @@ template <typename F> class ScopeExit {
   private:
     F action_;
 };
+
+// A memory device context deleted with DeleteDC. Whatever was selected into it
+// must have been selected out again (or be owned elsewhere) by then.
+struct DcDeleter {
+    void operator()(HDC dc) const { DeleteDC(dc); }
+};
+using UniqueDc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;

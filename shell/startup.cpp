@@ -7,6 +7,7 @@
 #include "shell/command_line.h"
 #include "shell/jobs.h"
 #include "shell/text.h"
+#include "shell/window/fonts.h"
 #include "shell/window/window_proc.h"
 
 #include <shellapi.h>
@@ -50,15 +51,6 @@ RECT ComputeWindowRect() {
     const SIZE size = ComputeWindowSize(GetPlacementDpi(monitor));
     const POINT origin = CenterInWorkArea(info.rcWork, size);
     return RECT{origin.x, origin.y, origin.x + size.cx, origin.y + size.cy};
-}
-
-void DeleteFonts() {
-    for (HFONT* font : {&g_app.titleFont, &g_app.bodyFont, &g_app.smallFont, &g_app.buttonFont}) {
-        if (*font != nullptr) {
-            DeleteObject(*font);
-            *font = nullptr;
-        }
-    }
 }
 
 } // namespace

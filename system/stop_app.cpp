@@ -29,6 +29,28 @@ bool ExistsOrUnknown(const std::wstring& path) {
     }
 }
 
+// The full Win32 path of the executable of an open process; empty when it
+// cannot be queried.
+std::wstring ImagePathOf(HANDLE process) {
+    wchar_t buffer[kImagePathChars];
+    DWORD size = kImagePathChars;
+    if (!QueryFullProcessImageNameW(process, 0, buffer, &size)) {
+        return std::wstring();
+    }
+    return std::wstring(buffer, size);
+}
+
+// True when the open process's executable lies inside appFolder. A folder
+// that cannot be made absolute contains nothing.
+bool RunsFrom(HANDLE process, const std::wstring& appFolder) {
+    const std::wstring imagePath = ImagePathOf(process);
+    try {
+        return !imagePath.empty() && IsPathInside(imagePath, appFolder);
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
 bool AppIsGone(const std::wstring& appFolder, const std::wstring& appExePath) {
     return FindAppProcesses(appFolder).empty() && IsFileFree(appExePath);
 }
@@ -52,12 +74,12 @@ bool StopRunningApp(const std::wstring& appExePath) {
             return true;
         }
         if (poll == kFirstForcedStopPoll) {
-            TerminateProcesses(processes);
+            TerminateProcesses(processes, appFolder);
         }
         Sleep(kPollIntervalMs);
     }
 
-    TerminateProcesses(FindAppProcesses(appFolder));
+    TerminateProcesses(FindAppProcesses(appFolder), appFolder);
 
     for (int poll = 0; poll < kSecondPhasePolls; ++poll) {
         if (g_app.cancelRequested.load()) {
@@ -112,21 +134,14 @@ std::vector<DWORD> FindAppProcesses(const std::wstring& appFolder) {
 
 std::wstring GetProcessImagePath(DWORD processId) {
     UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) {
-        return std::wstring();
-    }
-    wchar_t buffer[kImagePathChars];
-    DWORD size = kImagePathChars;
-    if (!QueryFullProcessImageNameW(process.get(), 0, buffer, &size)) {
-        return std::wstring();
-    }
-    return std::wstring(buffer, size);
+    return process ? ImagePathOf(process.get()) : std::wstring();
 }
 
-void TerminateProcesses(const std::vector<DWORD>& processIds) {
+void TerminateProcesses(const std::vector<DWORD>& processIds, const std::wstring& appFolder) {
     for (const DWORD processId : processIds) {
-        UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
-        if (!process) {
+        UniqueHandle process(OpenProcess(
+            PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        if (!process || !RunsFrom(process.get(), appFolder)) {
             continue;
         }
         TerminateProcess(process.get(), kTerminatedExitCode);

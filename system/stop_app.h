@@ -31,9 +31,12 @@ std::vector<DWORD> FindAppProcesses(const std::wstring& appFolder);
 // cannot be opened or queried.
 std::wstring GetProcessImagePath(DWORD processId);
 
-// Terminates each listed process it can open (exit code 1) and waits up to
-// 4000 ms for each. Ids that cannot be opened are passed over.
-void TerminateProcesses(const std::vector<DWORD>& processIds);
+// Terminates each listed process that still runs from appFolder (exit code 1)
+// and waits up to 4000 ms for each. Each id is opened once, and the image path
+// is read through that very handle before it is terminated: an id from an
+// earlier snapshot may by now belong to an unrelated process, which is left
+// alone. Ids that cannot be opened or queried are passed over.
+void TerminateProcesses(const std::vector<DWORD>& processIds, const std::wstring& appFolder);
 
 // True when the file is not there or nothing holds it: false only when an
 // exclusive open fails with a sharing or lock violation. Any other refusal (a

@@ -2,6 +2,7 @@
 
 #include "install/fs_calls.h"
 #include "install/locations.h"
+#include "install/setup_lock.h"
 #include "shell/app_state.h"
 #include "system/autostart.h"
 #include "system/shortcuts.h"
@@ -82,6 +83,12 @@ bool RemoveEverything(const std::wstring& installRoot, const std::wstring& appEx
 
 bool RunUninstall(std::wstring& message) {
     try {
+        // Held to the end, so no install can swap folders while they are removed.
+        const SetupLock lock = TryAcquireSetupLock();
+        if (!lock) {
+            message = kSetupRunningSentence;
+            return false;
+        }
         const std::wstring installRoot = GetInstallRoot();
         const std::wstring appExePath =
             JoinPath(JoinPath(installRoot, kAppFolderName), kAppExeName);

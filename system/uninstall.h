@@ -8,10 +8,12 @@
 // Uninstall entry, and schedules the running executable for deletion at
 // restart when it belongs to the install (see ChooseRestartDeletion).
 // Returns true when the app executable is gone; message is then untouched.
-// Returns false with message "Cancelled.", "Movora is still running, so it was
-// not removed." (nothing removed in both cases) or "Some Movora files are
-// still in use." (a partial removal; the install root and the Uninstall entry
-// stay). A filesystem error that cannot be passed over (the install root
+// Returns false with message "Another Movora setup is running." (another
+// setup process holds the setup lock), "Cancelled.", "Movora is still
+// running, so it was not removed." (nothing removed in these three cases) or
+// "Some Movora files are still in use." (a partial removal; the install root
+// and the Uninstall entry stay). The setup lock is held for the whole
+// sequence. A filesystem error that cannot be passed over (the install root
 // cannot be created or examined) gives false with an empty message. Never
 // throws.
 bool RunUninstall(std::wstring& message);

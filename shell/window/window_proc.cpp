@@ -2,13 +2,46 @@
 
 #include "shell/app_state.h"
 #include "shell/jobs.h"
-#include "shell/scoped.h"
+#include "shell/window/fonts.h"
+#include "shell/window/hit_test.h"
+#include "shell/window/labels.h"
+#include "shell/window/paint.h"
+#include "shell/window/primary_action.h"
+
+#include <windowsx.h>
 
 namespace {
 
+constexpr UINT_PTR kStatusTimerId = 1;
+
+// The whole window is painted on every WM_PAINT, so nothing needs erasing.
+void RepaintAll(HWND window) {
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+POINT PointFromLParam(LPARAM lParam) {
+    return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+}
+
+// The first job starts here, before CreateWindowExW returns to start-up.
 LRESULT OnCreate(HWND window) {
+    // A notification left pending by an earlier window will never arrive.
+    TakeStatusNotification();
+    g_app.statusTakenAt = 0;
     g_app.window = window;
     g_app.dpi = GetDpiForWindow(window);
+    CreateFonts();
+    switch (CurrentWindowMode()) {
+    case WindowMode::Uninstall:
+        SetJobResult(Ready, L"");
+        break;
+    case WindowMode::Update:
+        StartCheckOrInstallJob(true);
+        break;
+    case WindowMode::Install:
+        StartCheckOrInstallJob(false);
+        break;
+    }
     return 0;
 }
 
@@ -21,14 +54,112 @@ LRESULT OnDestroy() {
     return 0;
 }
 
-LRESULT OnPaint(HWND window) {
-    PAINTSTRUCT paint{};
-    HDC dc = BeginPaint(window, &paint);
-    RECT client{};
-    GetClientRect(window, &client);
-    UniqueGdi<HBRUSH> background(CreateSolidBrush(kBackgroundColour));
-    FillRect(dc, &client, background.get());
-    EndPaint(window, &paint);
+LRESULT OnNcHitTest(HWND window, LPARAM lParam) {
+    POINT point = PointFromLParam(lParam);
+    ScreenToClient(window, &point);
+    return HitTestClientPoint(point);
+}
+
+LRESULT OnKeyDown(HWND window, WPARAM key) {
+    if (key == VK_RETURN) {
+        PrimaryAction();
+    } else if (key == VK_ESCAPE) {
+        DestroyWindow(window);
+    }
+    return 0;
+}
+
+LRESULT OnMouseMove(HWND window, LPARAM lParam) {
+    const POINT point = PointFromLParam(lParam);
+    const bool overPrimary = PointInRect(g_app.primaryButtonRect, point);
+    const bool overClose = PointInRect(g_app.closeButtonRect, point);
+    if (overPrimary != g_app.primaryHover || overClose != g_app.closeHover) {
+        g_app.primaryHover = overPrimary;
+        g_app.closeHover = overClose;
+        RepaintAll(window);
+    }
+    // Asked on every move: the system drops the request after each leave.
+    TRACKMOUSEEVENT track{};
+    track.cbSize = sizeof(track);
+    track.dwFlags = TME_LEAVE;
+    track.hwndTrack = window;
+    track.dwHoverTime = 0;
+    TrackMouseEvent(&track);
+    return 0;
+}
+
+// A click acts on release inside a rectangle; the close box wins.
+LRESULT OnLButtonUp(HWND window, LPARAM lParam) {
+    const POINT point = PointFromLParam(lParam);
+    if (PointInRect(g_app.closeButtonRect, point)) {
+        DestroyWindow(window);
+    } else if (PointInRect(g_app.primaryButtonRect, point)) {
+        PrimaryAction();
+    }
+    return 0;
+}
+
+LRESULT OnMouseLeave(HWND window) {
+    g_app.primaryHover = false;
+    g_app.closeHover = false;
+    RepaintAll(window);
+    return 0;
+}
+
+LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+    g_app.dpi = HIWORD(wParam);
+    CreateFonts();
+    const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    RepaintAll(window);
+    return 0;
+}
+
+// Takes the pending notification, then repaints from the newest status. In
+// update mode a finished install starts the new app once and closes the
+// window, with no click.
+void TakeStatusChange(HWND window) {
+    g_app.statusTakenAt = GetTickCount64();
+    TakeStatusNotification();
+    RepaintAll(window);
+    if (CurrentWindowMode() != WindowMode::Update || g_app.appLaunched) {
+        return;
+    }
+    JobPhase phase = Checking;
+    bool hasApp = false;
+    {
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        phase = g_app.phase;
+        hasApp = !g_app.appExePath.empty();
+    }
+    if (phase == Done && hasApp) {
+        g_app.appLaunched = true;
+        StartAppFromItsFolder();
+        DestroyWindow(window);
+    }
+}
+
+// A notification that comes within kStatusIntervalMs of the last one taken
+// waits on the timer (without a timer it is taken at once). Meanwhile it stays pending, so the
+// worker posts no more and every change it makes is read when the timer takes it.
+LRESULT OnStatusChanged(HWND window) {
+    const ULONGLONG sinceLast = GetTickCount64() - g_app.statusTakenAt;
+    if (sinceLast < kStatusIntervalMs &&
+        SetTimer(window, kStatusTimerId, static_cast<UINT>(kStatusIntervalMs - sinceLast),
+                 nullptr) != 0) {
+        return 0;
+    }
+    TakeStatusChange(window);
+    return 0;
+}
+
+LRESULT OnTimer(HWND window, WPARAM timerId) {
+    if (timerId == kStatusTimerId) {
+        KillTimer(window, kStatusTimerId);
+        TakeStatusChange(window);
+    }
     return 0;
 }
 
@@ -41,7 +172,24 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_DESTROY:
         return OnDestroy();
     case WM_PAINT:
-        return OnPaint(window);
+        PaintWindow(window);
+        return 0;
+    case WM_NCHITTEST:
+        return OnNcHitTest(window, lParam);
+    case WM_KEYDOWN:
+        return OnKeyDown(window, wParam);
+    case WM_MOUSEMOVE:
+        return OnMouseMove(window, lParam);
+    case WM_LBUTTONUP:
+        return OnLButtonUp(window, lParam);
+    case WM_MOUSELEAVE:
+        return OnMouseLeave(window);
+    case WM_DPICHANGED:
+        return OnDpiChanged(window, wParam, lParam);
+    case WM_STATUS_CHANGED:
+        return OnStatusChanged(window);
+    case WM_TIMER:
+        return OnTimer(window, wParam);
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }

@@ -6,7 +6,13 @@
 inline constexpr wchar_t kWindowClassName[] = L"MovoraSetup";
 inline constexpr wchar_t kWindowTitle[] = L"Movora Setup";
 
-// Background colour of the whole client area.
-inline constexpr COLORREF kBackgroundColour = RGB(8, 8, 8);
+// The window takes a status notification at most once in this many
+// milliseconds; one that comes sooner waits on a timer. Progress then costs
+// the worker a post and the window a paint about 30 times a second, not once
+// per received chunk, and the last status is still painted.
+inline constexpr UINT kStatusIntervalMs = 33;
 
+// One small handler per message; every other message goes to DefWindowProcW.
+// Creation starts the first job by mode, destruction cancels and joins it and
+// ends the message loop with exit code 0.
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

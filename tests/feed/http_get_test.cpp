@@ -439,6 +439,7 @@ class HttpProgressTest : public HttpGetTest {
         window_ = CreateWindowExW(0, L"HttpProgressTestWindow", L"", WS_POPUP, 0, 0, 10, 10,
                                   nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(window_, nullptr);
+        TakeStatusNotification();
         g_app.window = window_;
         std::lock_guard<std::mutex> lock(g_app.statusMutex);
         g_app.statusMessage = L"before";
@@ -469,6 +470,8 @@ class HttpProgressTest : public HttpGetTest {
             while (
                 PeekMessageW(&message, window_, WM_STATUS_CHANGED, WM_STATUS_CHANGED, PM_REMOVE)) {
                 ++seen.notifications;
+                // As the window does: take it before reading the status.
+                TakeStatusNotification();
                 std::lock_guard<std::mutex> lock(g_app.statusMutex);
                 seen.percents.push_back(g_app.progressPercent);
             }

@@ -57,6 +57,10 @@ struct InsideCase {
     bool inside;
 };
 
+void PrintTo(const InsideCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class IsPathInsideTest : public ::testing::TestWithParam<InsideCase> {};
 
 TEST_P(IsPathInsideTest, Answers) {
@@ -133,6 +137,75 @@ TEST(Locations, TemporaryFilesLieInTheTemporaryFolder) {
     EXPECT_EQ(GetUninstallCopyPath(), std::wstring(temp) + L"Movora-uninstall.exe");
     EXPECT_EQ(JoinPath(L"C:\\a", L"b"), L"C:\\a\\b");
     EXPECT_EQ(JoinPath(L"C:\\a\\", L"b"), L"C:\\a\\b");
+}
+
+// The version comes from the release list; the package file name it makes
+// is always one plain name directly inside the temporary folder.
+struct PackageNameCase {
+    const char* name;
+    const wchar_t* version;
+    const wchar_t* fileName;
+};
+
+void PrintTo(const PackageNameCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PackageFileNameTest : public ::testing::TestWithParam<PackageNameCase> {};
+
+TEST_P(PackageFileNameTest, IsOnePlainNameInTheTemporaryFolder) {
+    const PackageNameCase& c = GetParam();
+    EXPECT_EQ(PackageFileName(c.version), c.fileName);
+    const std::wstring path = GetPackageFilePath(c.version);
+    EXPECT_EQ(path, GetTempFolder() + c.fileName);
+    // Nothing in it that Windows would read as a folder, a parent or a stream.
+    std::wstring absolute;
+    DWORD error = 0;
+    ASSERT_TRUE(GetFullPath(path, absolute, error));
+    EXPECT_EQ(absolute, path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, PackageFileNameTest,
+    ::testing::Values(
+        PackageNameCase{"Plain", L"1.2.0", L"Movora-1.2.0.zip"},
+        PackageNameCase{"SpacesAndDotsStay", L" 2.0 beta.. ", L"Movora- 2.0 beta.. .zip"},
+        PackageNameCase{"Parents", L"..\\..\\x", L"Movora-.._.._x.zip"},
+        PackageNameCase{"SlashParents", L"/../../x", L"Movora-_.._.._x.zip"},
+        PackageNameCase{"DriveLetter", L"C:\\Windows\\x", L"Movora-C__Windows_x.zip"},
+        PackageNameCase{"Stream", L"1.0:evil", L"Movora-1.0_evil.zip"},
+        PackageNameCase{"Wildcards", L"1*2?3\"<4>|", L"Movora-1_2_3__4__.zip"},
+        PackageNameCase{"ControlCharacters",
+                        L"1\t2\n3\x7f"
+                        L"4\x85",
+                        L"Movora-1_2_3_4_.zip"},
+        PackageNameCase{"OtherLetters", L"2.0-\u00e9t\u00e9", L"Movora-2.0-\u00e9t\u00e9.zip"}),
+    [](const ::testing::TestParamInfo<PackageNameCase>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST(PackageFileName, VeryLongVersionIsCutToOneNameOf255Characters) {
+    const std::wstring name = PackageFileName(std::wstring(400, L'9'));
+    EXPECT_EQ(name.size(), 255u);
+    EXPECT_EQ(name, L"Movora-" + std::wstring(244, L'9') + L".zip");
+}
+
+TEST(PackageFileName, UnknownTemporaryFolderGivesNoPath) {
+    // Wine fails GetTempPathW for a folder this long; Windows asks for a
+    // bigger buffer. Both leave the folder unknown.
+    wchar_t saved[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+    wchar_t savedTemp[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
+    const std::wstring longFolder = L"C:\\" + std::wstring(300, L't');
+    SetEnvironmentVariableW(L"TMP", longFolder.c_str());
+    SetEnvironmentVariableW(L"TEMP", longFolder.c_str());
+    const std::wstring folder = GetTempFolder();
+    const std::wstring path = GetPackageFilePath(L"1.0");
+    SetEnvironmentVariableW(L"TMP", saved[0] != 0 ? saved : nullptr);
+    SetEnvironmentVariableW(L"TEMP", savedTemp[0] != 0 ? savedTemp : nullptr);
+    EXPECT_EQ(folder, L"");
+    EXPECT_EQ(path, L"") << "never a name relative to the current folder";
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -18,6 +19,10 @@ struct EqualCase {
     const wchar_t* b;
     bool equal;
 };
+
+void PrintTo(const EqualCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class PathsEqualTest : public ::testing::TestWithParam<EqualCase> {};
 
@@ -48,6 +53,10 @@ struct SplitCase {
     const wchar_t* parent;
     const wchar_t* fileName;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class SplitPathTest : public ::testing::TestWithParam<SplitCase> {};
 

@@ -18,6 +18,7 @@ class JobStatusTest : public ::testing::Test {
         window_ = CreateWindowExW(0, L"JobStatusTestWindow", L"", WS_POPUP, 0, 0, 10, 10, nullptr,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(window_, nullptr);
+        TakeStatusNotification();
         std::lock_guard<std::mutex> lock(g_app.statusMutex);
         g_app.phase = Checking;
         g_app.statusMessage = L"Looking up the current version.";
@@ -28,6 +29,7 @@ class JobStatusTest : public ::testing::Test {
         g_app.window = nullptr;
         DestroyWindow(window_);
         DrainQueue();
+        TakeStatusNotification();
     }
 
     // Counts the WM_STATUS_CHANGED messages waiting in this thread's queue and
@@ -93,11 +95,22 @@ TEST_F(JobStatusTest, AnEmptyMessageClearsTheStatusLine) {
     EXPECT_EQ(g_app.statusMessage, L"");
 }
 
-TEST_F(JobStatusTest, EveryChangePostsOneNotificationToTheWindow) {
+// One notification waits for the window at a time: changes made before the
+// window takes it are in what it reads then, so they post nothing more.
+TEST_F(JobStatusTest, ChangesPostOneNotificationUntilTheWindowTakesIt) {
     g_app.window = window_;
     SetJobResult(Working, L"Downloading");
     SetJobProgress(L"Downloading", 10);
-    EXPECT_EQ(TakeNotifications(), 2);
+    SetJobProgress(L"Downloading", 11);
+    EXPECT_EQ(TakeNotifications(), 1);
+
+    EXPECT_TRUE(TakeStatusNotification());
+    EXPECT_FALSE(TakeStatusNotification()) << "taking it twice";
+    SetJobProgress(L"Downloading", 12);
+    EXPECT_EQ(TakeNotifications(), 1);
+    EXPECT_TRUE(TakeStatusNotification());
+    SetJobResult(Done, L"Movora is installed.");
+    EXPECT_EQ(TakeNotifications(), 1);
 }
 
 TEST_F(JobStatusTest, ChangesFromAWorkerThreadReachTheWindow) {
@@ -107,10 +120,25 @@ TEST_F(JobStatusTest, ChangesFromAWorkerThreadReachTheWindow) {
         SetJobResult(Done, L"Movora is installed.");
     });
     worker.join();
-    EXPECT_EQ(TakeNotifications(), 2);
+    EXPECT_EQ(TakeNotifications(), 1);
+    EXPECT_TRUE(TakeStatusNotification());
     std::lock_guard<std::mutex> lock(g_app.statusMutex);
     EXPECT_EQ(g_app.phase, Done);
     EXPECT_EQ(g_app.progressPercent, 42);
+}
+
+// A post that fails (here: to a window that is gone) leaves nothing pending,
+// so the next change reaches a window again.
+TEST_F(JobStatusTest, AFailedPostDoesNotBlockLaterNotifications) {
+    HWND gone = CreateWindowExW(0, L"JobStatusTestWindow", L"", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(gone, nullptr);
+    DestroyWindow(gone);
+    g_app.window = gone;
+    SetJobProgress(L"Downloading", 1);
+    g_app.window = window_;
+    SetJobProgress(L"Downloading", 2);
+    EXPECT_EQ(TakeNotifications(), 1);
 }
 
 TEST_F(JobStatusTest, NothingIsPostedWithoutAWindow) {

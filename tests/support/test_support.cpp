@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <iterator>
 #include <system_error>
 
@@ -156,7 +157,11 @@ std::vector<DWORD> FindProcessesByImage(const std::wstring& imagePath) {
 
 // Reads the command line from the process's own parameter block, which works
 // the same on Windows and under Wine.
-std::wstring GetProcessCommandLine(DWORD processId) {
+namespace {
+
+// One text of another process's start-up parameters, read from its memory;
+// empty when it cannot be read. pick chooses the field.
+template <typename Pick> std::wstring ReadProcessParameter(DWORD processId, Pick pick) {
     using QueryFn = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
     auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
@@ -177,12 +182,29 @@ std::wstring GetProcessCommandLine(DWORD processId) {
                            nullptr)) {
         return std::wstring();
     }
-    std::wstring commandLine(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
-    if (!ReadProcessMemory(process.get(), parameters.CommandLine.Buffer, commandLine.data(),
-                           parameters.CommandLine.Length, nullptr)) {
+    const UNICODE_STRING field = pick(parameters);
+    std::wstring text(field.Length / sizeof(wchar_t), L'\0');
+    if (!ReadProcessMemory(process.get(), field.Buffer, text.data(), field.Length, nullptr)) {
         return std::wstring();
     }
-    return commandLine;
+    return text;
+}
+
+} // namespace
+
+std::wstring GetProcessCommandLine(DWORD processId) {
+    return ReadProcessParameter(processId,
+                                [](const RTL_USER_PROCESS_PARAMETERS& p) { return p.CommandLine; });
+}
+
+std::wstring GetProcessCurrentDirectory(DWORD processId) {
+    // The public header hides the field: on x64 the current directory's path
+    // follows the flags (16 bytes) and five handles.
+    return ReadProcessParameter(processId, [](const RTL_USER_PROCESS_PARAMETERS& p) {
+        UNICODE_STRING directory{};
+        memcpy(&directory, &p.Reserved2[5], sizeof(directory));
+        return directory;
+    });
 }
 
 void KillProcess(DWORD processId) {

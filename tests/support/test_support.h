@@ -64,6 +64,10 @@ std::vector<DWORD> FindProcessesByImage(const std::wstring& imagePath);
 // The command line another process was started with; empty when it cannot be read.
 std::wstring GetProcessCommandLine(DWORD processId);
 
+// The current directory of another process (with its trailing backslash, as
+// Windows keeps it); empty when it cannot be read.
+std::wstring GetProcessCurrentDirectory(DWORD processId);
+
 // Ends a process that a test started and waits for it; for clean-up only.
 void KillProcess(DWORD processId);
 

@@ -254,8 +254,26 @@ TEST_F(StopRunningAppTest, TerminateProcessesEndsListedIdsAndPassesOverTheRest) 
     PlaceApp(AppExePath(), {"ignore-quit"});
     StartedProcess app = StartApp(AppExePath());
     ASSERT_TRUE(app.process);
-    TerminateProcesses({0x7FFFFFF3u, app.id});
+    TerminateProcesses({0x7FFFFFF3u, app.id}, AppFolderPath());
     EXPECT_EQ(WaitForExitCode(app.process.get(), 0), 1u);
+}
+
+TEST_F(StopRunningAppTest, TerminateProcessesSparesAListedProcessThatRunsFromElsewhere) {
+    // An id listed a moment ago may by now name an unrelated program of the
+    // user: only a process whose image lies in the app folder is ended.
+    testing_support::TempFolder elsewhere;
+    const std::wstring otherExe = elsewhere / L"Other.exe";
+    PlaceApp(otherExe, {"no-pipe"});
+    PlaceApp(AppExePath(), {"ignore-quit"});
+    StartedProcess other = StartApp(otherExe);
+    StartedProcess app = StartApp(AppExePath());
+    ASSERT_TRUE(other.process);
+    ASSERT_TRUE(app.process);
+
+    TerminateProcesses({other.id, app.id}, AppFolderPath());
+    EXPECT_EQ(WaitForExitCode(app.process.get(), 0), 1u);
+    EXPECT_EQ(WaitForExitCode(other.process.get(), 500), STILL_ACTIVE) << "ended from elsewhere";
+    testing_support::KillProcess(other.id);
 }
 
 // IsFileFree answers "is someone holding it?", not "may I write it?".

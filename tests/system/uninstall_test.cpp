@@ -5,6 +5,7 @@
 #include "system/autostart.h"
 #include "system/shortcuts.h"
 #include "system/uninstall_entry.h"
+#include "tests/support/lock_holder.h"
 #include "tests/system/system_fixture.h"
 
 #include <gtest/gtest.h>
@@ -180,6 +181,26 @@ TEST_F(UninstallTest, SurvivingExecutableFailsAndKeepsTheEntry) {
     EXPECT_TRUE(fs::exists(InstallRootPath()));
     EXPECT_FALSE(fs::exists(Root(L"settings.json")));
     ExpectRegistrationGone();
+}
+
+TEST_F(UninstallTest, SecondSetupProcessRunningRemovesNothing) {
+    InstallEverything();
+    StartedProcess holder = testing_support::StartLockHolder();
+    ASSERT_TRUE(holder.process);
+    StartedProcess app = StartApp(AppExePath());
+    ASSERT_TRUE(app.process);
+    std::wstring message;
+
+    EXPECT_FALSE(RunUninstall(message));
+    EXPECT_EQ(message, L"Another Movora setup is running.");
+    EXPECT_EQ(testing_support::WaitForExitCode(app.process.get(), 0), STILL_ACTIVE)
+        << "the app was asked to quit";
+    ExpectNothingRemoved();
+
+    // Its owner gone without releasing it, the lock is free for the next try.
+    testing_support::KillProcess(holder.id);
+    EXPECT_TRUE(RunUninstall(message)) << fs::path(message).string();
+    EXPECT_FALSE(fs::exists(InstallRootPath()));
 }
 
 TEST_F(UninstallTest, InstallRootThatCannotBeCreatedFailsWithoutASentence) {

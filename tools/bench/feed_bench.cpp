@@ -7,6 +7,8 @@
 #include "feed/verify.h"
 #include "shell/app_state.h"
 #include "shell/scoped.h"
+#include "shell/window/window_proc.h"
+#include "tools/bench/raw_parts.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -24,68 +26,6 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// The plain WinHTTP query/read loop writing the same kind of file stream.
-bool RawDownload(INTERNET_PORT port, const std::wstring& path, const std::wstring& target) {
-    HINTERNET session = WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    HINTERNET connection = WinHttpConnect(session, L"127.0.0.1", port, 0);
-    HINTERNET request = WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr,
-                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
-    bool ok = WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                                 0, 0, 0) &&
-              WinHttpReceiveResponse(request, nullptr);
-    std::ofstream file(target.c_str(), std::ios::binary | std::ios::trunc);
-    std::vector<char> buffer;
-    while (ok) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) {
-            ok = false;
-            break;
-        }
-        if (available == 0) {
-            break;
-        }
-        buffer.resize(available);
-        DWORD read = 0;
-        if (!WinHttpReadData(request, buffer.data(), available, &read)) {
-            ok = false;
-            break;
-        }
-        file.write(buffer.data(), read);
-    }
-    WinHttpCloseHandle(request);
-    WinHttpCloseHandle(connection);
-    WinHttpCloseHandle(session);
-    return ok;
-}
-
-// The plain CNG loop with the same 256 KiB reads, through ReadFile.
-bool RawHash(const std::wstring& path) {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0 ||
-        BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0) {
-        return false;
-    }
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::vector<UCHAR> buffer(0x40000);
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
-           read > 0) {
-        BCryptHashData(hash, buffer.data(), read, 0);
-    }
-    UCHAR digest[32];
-    const bool ok = BCryptFinishHash(hash, digest, sizeof(digest), 0) == 0;
-    BCryptDestroyHash(hash);
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-    return ok;
-}
-
 SIZE_T WorkingSet(bool peak) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
@@ -93,53 +33,60 @@ SIZE_T WorkingSet(bool peak) {
     return peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize;
 }
 
-// A window on a thread of its own that takes the status notifications, as the
-// setup window does on the UI thread, so the cost of posting one after every
-// chunk is part of HttpGet's figures.
+// The real setup window on a UI thread of its own, painting as it does in the
+// program, so the cost of the status notifications (posting, taking, painting)
+// is part of HttpGet's figures. It opens in uninstall mode, so its creation
+// starts no job. Notifications and paints are counted on their way in.
 std::atomic<long> g_notifications{0};
+std::atomic<long> g_paints{0};
 constexpr UINT kDrainedMessage = WM_APP + 2;
 HANDLE g_drained = nullptr;
+WNDPROC g_setupProc = nullptr;
 
-LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK CountingSetupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_STATUS_CHANGED) {
         ++g_notifications;
-        return 0;
-    }
-    if (message == kDrainedMessage) {
+    } else if (message == WM_PAINT) {
+        ++g_paints;
+    } else if (message == kDrainedMessage) {
         SetEvent(g_drained);
         return 0;
     }
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return CallWindowProcW(g_setupProc, window, message, wParam, lParam);
 }
 
-std::thread StartStatusReceiver(HWND& window) {
+std::thread StartSetupWindow(HWND& window) {
     std::promise<HWND> created;
     std::future<HWND> ready = created.get_future();
-    std::thread receiver([&created] {
+    std::thread ui([&created] {
+        g_app.uninstallMode = true;
         WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = ReceiverProc;
+        windowClass.lpfnWndProc = SetupWindowProc;
         windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"FeedBenchReceiver";
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.lpszClassName = kWindowClassName;
         RegisterClassW(&windowClass);
-        created.set_value(CreateWindowExW(0, L"FeedBenchReceiver", L"", WS_POPUP, 0, 0, 1, 1,
-                                          nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+        HWND setup =
+            CreateWindowExW(WS_EX_APPWINDOW, kWindowClassName, kWindowTitle, WS_POPUP | WS_VISIBLE,
+                            0, 0, 480, 560, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        g_setupProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(setup, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingSetupProc)));
+        g_app.window = nullptr; // set again for the run that notifies it
+        created.set_value(setup);
         MSG message{};
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
             DispatchMessageW(&message);
         }
     });
     window = ready.get();
-    return receiver;
+    return ui;
 }
 
-// Waits until the receiver has taken every notification posted so far, so a
+// Waits until the window has taken every message posted so far, so a
 // backlog does not slow down the next measurement.
-void WaitUntilDrained(HWND receiver) {
-    PostMessageW(receiver, kDrainedMessage, 0, 0);
+void WaitUntilDrained(HWND window) {
+    PostMessageW(window, kDrainedMessage, 0, 0);
     WaitForSingleObject(g_drained, INFINITE);
 }
 
@@ -159,8 +106,8 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring target = folder + L"\\bench.bin";
 
     g_drained = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HWND receiverWindow = nullptr;
-    std::thread receiver = StartStatusReceiver(receiverWindow);
+    HWND setupWindow = nullptr;
+    std::thread setupUi = StartSetupWindow(setupWindow);
 
     // Working set first, before anything else could raise the peak.
     {
@@ -178,12 +125,17 @@ int wmain(int argc, wchar_t** argv) {
 
     for (int round = 0; round < rounds; ++round) {
         // Rotate the order so no variant always runs on a warm cache. HttpGet
-        // runs once with nobody to notify and once posting to a live window.
+        // runs once with nobody to notify and once with the setup window live.
         static const char* const kVariants[] = {"get_ours", "get_ours_window", "get_raw"};
         for (int turn = 0; turn < 3; ++turn) {
             const char* variant = kVariants[(round + turn) % 3];
             const bool ours = variant != kVariants[2];
-            g_app.window = variant == kVariants[1] ? receiverWindow : nullptr;
+            const bool live = variant == kVariants[1];
+            if (live) {
+                SetJobResult(Working, L"Downloading"); // the bar is drawn while it works
+                g_app.window = setupWindow;
+            }
+            const long paintsBefore = g_paints.load();
             const auto start = std::chrono::steady_clock::now();
             bool ok;
             if (ours) {
@@ -195,9 +147,13 @@ int wmain(int argc, wchar_t** argv) {
                 ok = RawDownload(port, benchPath, target);
             }
             const double seconds = Seconds(start);
+            const long paints = g_paints.load() - paintsBefore;
             g_app.window = nullptr;
-            WaitUntilDrained(receiverWindow);
+            WaitUntilDrained(setupWindow);
             std::printf("%s %.3f %d\n", variant, seconds, ok ? 1 : 0);
+            if (live) {
+                std::printf("paints_per_second %.1f\n", paints / seconds);
+            }
         }
         for (int turn = 0; turn < 2; ++turn) {
             const bool ours = (round + turn) % 2 == 0;
@@ -216,8 +172,8 @@ int wmain(int argc, wchar_t** argv) {
         std::fflush(stdout);
     }
 
-    PostMessageW(receiverWindow, WM_CLOSE, 0, 0);
-    receiver.join();
+    PostMessageW(setupWindow, WM_CLOSE, 0, 0);
+    setupUi.join();
     CloseHandle(g_drained);
     std::printf("notifications %ld\n", g_notifications.load());
     return 0;

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Serves /body/<n>: n pattern bytes with a Content-Length, on 127.0.0.1.
+"""Serves /body/<n>: n pattern bytes with a Content-Length, on 127.0.0.1, and
+with a folder given, /files/<name>: that file of the folder.
 
-    loopback_body_server.py <port file>
+    loopback_body_server.py <port file> [folder]
 
 Writes its port to <port file> once it listens; runs until killed.
 """
 import http.server
+import os
+import shutil
 import sys
 
 BLOCK = bytes(i % 251 for i in range(1 << 20))
@@ -13,6 +16,9 @@ BLOCK = bytes(i % 251 for i in range(1 << 20))
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
+        if self.path.startswith("/files/") and len(sys.argv) > 2:
+            self.send_file(os.path.join(sys.argv[2], os.path.basename(self.path[7:])))
+            return
         if not self.path.startswith("/body/"):
             self.send_error(404)
             return
@@ -25,6 +31,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             piece = min(size, len(BLOCK))
             self.wfile.write(view[:piece])
             size -= piece
+
+    def send_file(self, path):
+        if not os.path.isfile(path):
+            self.send_error(404)
+            return
+        self.send_response(200)
+        self.send_header("Content-Length", str(os.path.getsize(path)))
+        self.end_headers()
+        with open(path, "rb") as source:
+            shutil.copyfileobj(source, self.wfile, 1 << 20)
 
     def log_message(self, *args):
         pass

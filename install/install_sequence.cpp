@@ -1,0 +1,250 @@
+#include "install/install_sequence.h"
+
+#include "feed/http_get.h"
+#include "feed/release_list.h"
+#include "feed/verify.h"
+#include "install/fs_calls.h"
+#include "install/locations.h"
+#include "install/setup_lock.h"
+#include "install/swap.h"
+#include "install/unpack.h"
+#include "shell/app_state.h"
+#include "shell/scoped.h"
+#include "system/shortcuts.h"
+#include "system/stop_app.h"
+#include "system/uninstall_entry.h"
+
+#include <windows.h>
+
+#include <exception>
+
+namespace {
+
+constexpr wchar_t kRestoreFailed[] =
+    L"The earlier Movora could not be restored, so the update stopped.";
+constexpr wchar_t kNoTempFolder[] = L"Could not find a folder for the download.";
+constexpr wchar_t kDownloadUnfinished[] = L"The download did not finish.";
+constexpr wchar_t kChecksumMismatch[] = L"The download did not match its checksum.";
+constexpr wchar_t kInstallFolderFailed[] = L"Could not prepare the install folder.";
+constexpr wchar_t kStagingLeftovers[] = L"Files left from an earlier install could not be removed.";
+constexpr wchar_t kUnpackFailed[] = L"The download could not be unpacked.";
+constexpr wchar_t kNoAppInPackage[] = L"The download did not contain Movora.";
+constexpr wchar_t kStillRunning[] = L"Movora is still running, so the update stopped.";
+constexpr wchar_t kCancelled[] = L"Cancelled.";
+
+// What the sequence installs, copied from g_app once.
+struct Release {
+    std::wstring packageUrl;
+    std::wstring version;
+    std::wstring sha256;
+};
+
+// Where everything lies below one install root.
+struct InstallPaths {
+    std::wstring staging;
+    std::wstring appExe;
+    std::wstring setupCopy;
+};
+
+InstallPaths PathsBelow(const std::wstring& root) {
+    InstallPaths paths;
+    paths.staging = JoinPath(root, kStagingFolderName);
+    paths.appExe = JoinPath(JoinPath(root, kAppFolderName), kAppExeName);
+    paths.setupCopy = JoinPath(root, kSetupCopyName);
+    return paths;
+}
+
+Release CopyRelease() {
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    return Release{g_app.packageUrl, g_app.latestVersion, g_app.packageSha256};
+}
+
+// A swap that died between moving the old release aside and moving the new
+// one in leaves "app.previous" as the only whole release and no app
+// executable: the shortcuts point at nothing, and the next swap would delete
+// it. Moves it back before anything else happens. Looks without creating the
+// install root. Returns false when it found such a state and could not mend
+// it; raises when the state cannot be examined.
+bool RecoverInterruptedSwap() {
+    const std::wstring root = LocateInstallRoot();
+    if (root.empty()) {
+        return true; // no install root can be found, so nothing was installed
+    }
+    const std::wstring app = JoinPath(root, kAppFolderName);
+    const std::wstring previous = JoinPath(root, kPreviousFolderName);
+    if (raising::Exists(JoinPath(app, kAppExeName)) ||
+        !raising::Exists(JoinPath(previous, kAppExeName))) {
+        return true;
+    }
+    // What stands at the app folder path without an executable is no release.
+    if (!tolerant::RemoveTree(app)) {
+        return false;
+    }
+    raising::Rename(previous, app);
+    return true;
+}
+
+// One transfer of url into packageFile, with "Downloading" from 0. On failure
+// the partial file is deleted and error holds the transfer's sentence.
+bool TryDownload(const std::wstring& url, const std::wstring& packageFile, std::wstring& error) {
+    HttpTransfer transfer;
+    transfer.filePath = packageFile;
+    transfer.toFile = true;
+    SetJobProgress(L"Downloading", 0);
+    if (HttpGet(url, transfer, true)) {
+        return true;
+    }
+    tolerant::Remove(packageFile);
+    error = transfer.error.empty() ? kDownloadUnfinished : transfer.error;
+    return false;
+}
+
+// Steps 2 to 4: the download into packageFile, retried once through the
+// download origin unless cancelled. On failure the package file is gone and
+// error holds the last transfer's sentence.
+bool DownloadPackage(const std::wstring& packageUrl, const std::wstring& packageFile,
+                     std::wstring& error) {
+    std::wstring firstError;
+    if (TryDownload(packageUrl, packageFile, firstError)) {
+        return true;
+    }
+    const std::wstring alternative =
+        g_app.cancelRequested.load() ? std::wstring() : RewriteDownloadUrl(packageUrl);
+    if (alternative.empty()) {
+        error = firstError;
+        return false;
+    }
+    return TryDownload(alternative, packageFile, error);
+}
+
+// Step 5, only with an expected checksum.
+bool VerifyPackage(const std::wstring& packageFile, const std::wstring& expected,
+                   std::wstring& error) {
+    if (expected.empty()) {
+        return true;
+    }
+    SetJobProgress(L"Checking the download", 100);
+    std::wstring digest;
+    if (VerifySha256(packageFile, digest, error) && DigestMatches(digest, expected)) {
+        return true;
+    }
+    tolerant::Remove(packageFile);
+    if (error.empty()) {
+        error = kChecksumMismatch;
+    }
+    return false;
+}
+
+// Step 16: the setup copy in the install root becomes a copy of the running
+// program, unless the program runs from it. Best effort.
+void RefreshSetupCopy(const std::wstring& setupCopy) {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return; // a cut path could name some other file
+    }
+    const std::wstring running(buffer, length);
+    std::wstring runningAbsolute = tolerant::MakeAbsolute(running);
+    std::wstring copyAbsolute = tolerant::MakeAbsolute(setupCopy);
+    if (runningAbsolute.empty()) {
+        runningAbsolute = running;
+    }
+    if (copyAbsolute.empty()) {
+        copyAbsolute = setupCopy;
+    }
+    if (!PathsEqual(runningAbsolute, copyAbsolute)) {
+        tolerant::CopyFileOver(running, setupCopy);
+    }
+}
+
+// Steps 2 to 19, once the release is copied and the package path is known.
+// failure is the sentence for a raised error at the step reached.
+bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
+                        std::wstring& error, const wchar_t*& failure) {
+    failure = kDownloadUnfinished;
+    if (!DownloadPackage(release.packageUrl, packageFile, error) ||
+        !VerifyPackage(packageFile, release.sha256, error)) {
+        return false;
+    }
+
+    failure = kInstallFolderFailed;
+    const std::wstring root = GetInstallRoot();
+    const InstallPaths paths = PathsBelow(root);
+    // Unpacking over an older release's leftovers could install a mixture.
+    if (!tolerant::RemoveTree(paths.staging)) {
+        error = kStagingLeftovers;
+        return false;
+    }
+    raising::CreateFolders(paths.staging);
+
+    failure = kUnpackFailed;
+    SetJobProgress(L"Installing", 100);
+    if (!UnpackPackage(packageFile, paths.staging, error)) {
+        return false;
+    }
+    tolerant::Remove(packageFile);
+    const std::wstring unpacked = FindAppExecutable(paths.staging);
+    if (unpacked.empty()) {
+        error = kNoAppInPackage;
+        return false;
+    }
+
+    if (!StopRunningApp(paths.appExe)) {
+        error = g_app.cancelRequested.load() ? kCancelled : kStillRunning;
+        return false;
+    }
+    if (!SwapInRelease(root, unpacked, error)) {
+        return false;
+    }
+
+    // The new release is in place: nothing from here on fails the install.
+    try {
+        RefreshSetupCopy(paths.setupCopy);
+        CreateAppShortcut(paths.appExe);
+        WriteUninstallEntry(paths.appExe, paths.setupCopy, release.version);
+    } catch (const std::exception&) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        g_app.appExePath = paths.appExe;
+    }
+    return true;
+}
+
+} // namespace
+
+bool RunInstall(std::wstring& error) {
+    const wchar_t* failure = kRestoreFailed;
+    try {
+        // Held to the end: no other setup process may move these folders meanwhile.
+        const SetupLock lock = TryAcquireSetupLock();
+        if (!lock) {
+            error = kSetupRunningSentence;
+            return false;
+        }
+        const Release release = CopyRelease();
+        if (!RecoverInterruptedSwap()) {
+            error = kRestoreFailed;
+            return false;
+        }
+        const std::wstring packageFile = GetPackageFilePath(release.version);
+        if (packageFile.empty()) {
+            error = kNoTempFolder;
+            return false;
+        }
+        // Whatever ends the sequence from here on, the package does not stay.
+        ScopeExit deletePackage([&] { tolerant::Remove(packageFile); });
+        std::wstring stepError;
+        if (InstallFromPackage(release, packageFile, stepError, failure)) {
+            return true;
+        }
+        error = stepError.empty() ? std::wstring(failure) : stepError;
+        return false;
+    } catch (const FileError&) {
+        error = failure;
+        return false;
+    } catch (const std::exception&) {
+        error = failure;
+        return false;
+    }
+}

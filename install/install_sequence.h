@@ -1,0 +1,42 @@
+// The install and update sequence: download, verify, unpack, stop the app,
+// swap the new release into place, register it.
+#pragma once
+
+#include <string>
+
+// Installs the release that g_app names (packageUrl, latestVersion,
+// packageSha256, copied once at the start). Runs on the worker thread and
+// holds the setup lock throughout. Never throws.
+//
+// Returns true when the new release is the app folder and the setup copy, the
+// shortcuts, the Uninstall entry and g_app.appExePath are refreshed (those
+// four best effort); error is then untouched. Returns false with one sentence
+// in error otherwise:
+//   "Another Movora setup is running."        another setup holds the lock;
+//                                              nothing is touched
+//   "The earlier Movora could not be restored, so the update stopped."
+//                                              an interrupted swap (no app
+//                                              executable, a whole release in
+//                                              "app.previous") found at the
+//                                              start could not be put back
+//   "Could not find a folder for the download." the temporary folder is unknown
+//   the download's sentence, or "The download did not finish."
+//   "Could not check the download." / "The download did not match its checksum."
+//   "Could not prepare the install folder."   the install root or the staging
+//                                              folder cannot be created
+//   "Files left from an earlier install could not be removed."
+//                                              the old staging folder stays
+//   "Windows tar was not found, so the download could not be unpacked." /
+//   "The download could not be unpacked."
+//   "The download did not contain Movora."
+//   "Movora is still running, so the update stopped." / "Cancelled."
+//   "Close Movora, then try again."           the app folder would not move aside
+//   "The new files could not be moved into place."
+//                                              the old release is moved back
+//
+// On disk: the package file is deleted on every path once the download has
+// begun. A failure before the swap leaves the app folder untouched; a failure
+// in the swap puts the old release back in the app folder, or, when even that
+// fails, leaves it whole in "app.previous", from where the next run restores
+// it before it downloads anything.
+bool RunInstall(std::wstring& error);

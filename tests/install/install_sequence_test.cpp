@@ -1,0 +1,584 @@
+// RunInstall end to end: packages from the loopback server, the tar stand-in,
+// the real stand-in app, the real install root, registry and shortcuts.
+#include "install/install_sequence.h"
+
+#include "feed/origins.h"
+#include "install/paths.h"
+#include "shell/app_state.h"
+#include "shell/text.h"
+#include "system/uninstall_entry.h"
+#include "tests/install/sequence_fixture.h"
+#include "tests/support/tar_standin.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace install_testing;
+using namespace system_testing;
+using testing_support::HttpTestServer;
+using testing_support::ScriptedResponse;
+using testing_support::StartedProcess;
+
+namespace {
+
+std::string Text(const std::wstring& wide) {
+    return fs::path(wide).u8string();
+}
+
+class InstallSequenceTest : public SequenceTest {};
+
+// ---- Fresh installs and updates ----------------------------------------------
+
+struct LayoutCase {
+    const char* name;
+    Layout layout;
+    const char* folderName;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FreshInstallTest : public SequenceTest, public ::testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(FreshInstallTest, InstallsAndRegistersWithoutClosingAnything) {
+    const TestRelease release = MakeRelease("2.0", GetParam().layout, GetParam().folderName);
+    Publish(release);
+    StatusRecorder recorder;
+
+    ASSERT_TRUE(Install()) << Text(error_);
+    EXPECT_EQ(error_, L"");
+    ExpectInstalled(release);
+    EXPECT_TRUE(fs::exists(DesktopFolder() + L"\\Movora.lnk"));
+    EXPECT_TRUE(recorder.Saw(L"Installing"));
+    EXPECT_FALSE(recorder.Saw(L"Closing Movora")) << "nothing was installed to close";
+    const std::vector<std::wstring> texts = recorder.Texts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front(), L"Downloading");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, FreshInstallTest,
+    ::testing::Values(LayoutCase{"AppAtTheTop", Layout::Top, ""},
+                      LayoutCase{"AppOneFolderDown", Layout::OneFolderDown, "Movora-2.0"},
+                      LayoutCase{"FolderWithSpaces", Layout::OneFolderDown, "Movora 2.0 for you"}),
+    [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
+
+TEST_F(InstallSequenceTest, TwoSubfoldersInstallOneWholeAndDropTheRest) {
+    TestRelease release = MakeRelease("2.0", Layout::TwoSubfolders);
+    Publish(release);
+    ASSERT_TRUE(Install()) << Text(error_);
+    // Exactly one of the two folders, whole: the one Windows listed first.
+    const Tree first = PlaceRelease(MakeRelease("2.0", Layout::Top), Root(L"expected-first"));
+    const Tree second =
+        PlaceRelease(MakeRelease("2.0-second", Layout::Top), Root(L"expected-second"));
+    const Tree installed = DigestTree(AppFolder());
+    EXPECT_TRUE(installed == first || installed == second);
+    EXPECT_FALSE(fs::exists(Staging()));
+}
+
+TEST_F(InstallSequenceTest, UpdateOverARunningAppThatQuits) {
+    InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const TestRelease release = MakeRelease("2.0", Layout::OneFolderDown);
+    Publish(release);
+    StartedProcess app = StartApp(AppExePath());
+    ASSERT_TRUE(app.process);
+    StatusRecorder recorder;
+
+    ASSERT_TRUE(Install()) << Text(error_);
+    EXPECT_EQ(testing_support::WaitForExitCode(app.process.get(), 0), 0u) << "it should have quit";
+    EXPECT_TRUE(recorder.Saw(L"Closing Movora"));
+    // The wrapping folder became the app folder; the loose files beside it went.
+    ExpectInstalled(release);
+    EXPECT_FALSE(fs::exists(AppFolder() + L"\\README.txt"));
+}
+
+TEST_F(InstallSequenceTest, UpdateKeepsTheAppsDataAndExtraEntries) {
+    InstallEarlier(MakeRelease("1.0", Layout::Top));
+    for (const wchar_t* file : {L"logs\\a.log", L"settings.json", L"MovoraSetup.exe.old"}) {
+        fs::create_directories(fs::path(Root(file)).parent_path());
+        testing_support::WriteFileBytes(Root(file), "kept");
+    }
+    Publish(MakeRelease("2.0", Layout::Top));
+    ASSERT_TRUE(Install()) << Text(error_);
+    for (const wchar_t* file : {L"logs\\a.log", L"settings.json", L"MovoraSetup.exe.old"}) {
+        EXPECT_EQ(testing_support::ReadFileBytes(Root(file)), "kept") << Text(file);
+    }
+}
+
+// ---- Checksums -----------------------------------------------------------------
+
+enum class Checksum { Lowercase, Uppercase, Empty, Wrong, TrailingLineBreak };
+
+struct ChecksumCase {
+    const char* name;
+    Checksum checksum;
+    bool installs;
+    bool checks; // "Checking the download" is shown
+};
+
+void PrintTo(const ChecksumCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ChecksumTest : public SequenceTest, public ::testing::WithParamInterface<ChecksumCase> {};
+
+TEST_P(ChecksumTest, DecidesWhetherThePackageIsUsed) {
+    const ChecksumCase& c = GetParam();
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    Publish(release);
+    std::wstring sha = Utf8ToWide(Sha256Hex(ZipBytes(release.entries)));
+    switch (c.checksum) {
+    case Checksum::Lowercase:
+        break;
+    case Checksum::Uppercase:
+        for (wchar_t& ch : sha) {
+            ch = static_cast<wchar_t>(towupper(ch));
+        }
+        break;
+    case Checksum::Empty:
+        sha.clear();
+        break;
+    case Checksum::Wrong:
+        sha[10] = sha[10] == L'0' ? L'1' : L'0';
+        break;
+    case Checksum::TrailingLineBreak:
+        sha += L"\n";
+        break;
+    }
+    SetChecksum(sha);
+    fs::create_directories(Staging());
+    testing_support::WriteFileBytes(Staging() + L"\\earlier.txt", "left by an earlier run");
+    StatusRecorder recorder;
+
+    EXPECT_EQ(Install(), c.installs) << Text(error_);
+    EXPECT_EQ(recorder.Saw(L"Checking the download"), c.checks);
+    if (c.installs) {
+        ExpectInstalled(release);
+    } else {
+        EXPECT_EQ(error_, L"The download did not match its checksum.");
+        ExpectOldReleaseKept(old, oldEntry);
+        EXPECT_TRUE(fs::exists(Staging() + L"\\earlier.txt")) << "the staging folder was touched";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ChecksumTest,
+    ::testing::Values(ChecksumCase{"Lowercase", Checksum::Lowercase, true, true},
+                      ChecksumCase{"Uppercase", Checksum::Uppercase, true, true},
+                      ChecksumCase{"EmptySkipsTheCheck", Checksum::Empty, true, false},
+                      ChecksumCase{"OneDigitWrong", Checksum::Wrong, false, true},
+                      ChecksumCase{"TrailingLineBreak", Checksum::TrailingLineBreak, false, true}),
+    [](const ::testing::TestParamInfo<ChecksumCase>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST_F(InstallSequenceTest, EmptyChecksumLetsAnyDownloadThroughToUnpacking) {
+    ScriptedResponse response;
+    response.body = "<html>this is no package</html>";
+    server_.Script("/releases/Movora-2.0.zip", response);
+    SetRelease(server_.Url("/releases/Movora-2.0.zip"), L"2.0", L"");
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, L"The download could not be unpacked.");
+    EXPECT_TRUE(PackageFilesInTemp().empty());
+}
+
+// ---- Packages that cannot be installed ----------------------------------------
+
+enum class Damage { None, CutShort, NoTarTool };
+
+struct UnusableCase {
+    const char* name;
+    Layout layout;
+    Damage damage;
+    const wchar_t* sentence;
+    bool stagingHoldsTheApp; // the unpacked package stays in the staging folder
+};
+
+void PrintTo(const UnusableCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class UnusablePackageTest : public SequenceTest,
+                            public ::testing::WithParamInterface<UnusableCase> {};
+
+TEST_P(UnusablePackageTest, FailsAndKeepsTheOldRelease) {
+    const UnusableCase& c = GetParam();
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    TestRelease release = MakeRelease("2.0", c.layout);
+    if (c.damage == Damage::CutShort) {
+        std::string bytes = ZipBytes(release.entries);
+        bytes.resize(bytes.size() / 2);
+        ScriptedResponse response;
+        response.body = bytes;
+        server_.Script("/releases/Movora-2.0.zip", response);
+        SetRelease(server_.Url("/releases/Movora-2.0.zip"), L"2.0", L"");
+    } else {
+        Publish(release);
+    }
+    if (c.damage == Damage::NoTarTool && !testing_support::RemoveTarStandIn()) {
+        GTEST_SKIP() << "the system's own tar tool cannot be taken away";
+    }
+
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, c.sentence);
+    ExpectOldReleaseKept(old, oldEntry);
+    EXPECT_EQ(fs::exists(Staging() + L"\\README.txt"), c.stagingHoldsTheApp);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, UnusablePackageTest,
+    ::testing::Values(
+        UnusableCase{"NoAppInIt", Layout::NoApp, Damage::None,
+                     L"The download did not contain Movora.", true},
+        UnusableCase{"AppTwoLevelsDown", Layout::TwoLevelsDown, Damage::None,
+                     L"The download did not contain Movora.", false},
+        UnusableCase{"DamagedZip", Layout::Top, Damage::CutShort,
+                     L"The download could not be unpacked.", false},
+        UnusableCase{"NoTarTool", Layout::Top, Damage::NoTarTool,
+                     L"Windows tar was not found, so the download could not be unpacked.", false}),
+    [](const ::testing::TestParamInfo<UnusableCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// ---- The app and the folders resist ------------------------------------------
+
+TEST_F(InstallSequenceTest, AppThatWillNotQuitStopsTheUpdate) {
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    Publish(MakeRelease("2.0", Layout::Top));
+    // Held by another program, the executable never comes free: the stop
+    // gives up after about 20 seconds.
+    UniqueHandle holder = HoldOpen(AppExePath());
+    ASSERT_TRUE(Valid(holder));
+
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, L"Movora is still running, so the update stopped.");
+    holder.reset();
+    ExpectOldReleaseKept(old, oldEntry);
+    EXPECT_TRUE(fs::exists(Staging() + L"\\Movora.exe")) << "the unpacked package stays";
+    EXPECT_FALSE(fs::exists(Previous()));
+}
+
+// A folder left by an earlier run, with one of its files still held open, so
+// it cannot be removed completely.
+struct LeftoverCase {
+    const char* name;
+    const wchar_t* folder;
+    const wchar_t* sentence;
+};
+
+void PrintTo(const LeftoverCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LeftoverFolderTest : public SequenceTest,
+                           public ::testing::WithParamInterface<LeftoverCase> {};
+
+TEST_P(LeftoverFolderTest, StopsTheUpdateUntilTheFileIsClosed) {
+    const LeftoverCase& c = GetParam();
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    PlaceRelease(MakeRelease("0.9", Layout::Top), Root(c.folder));
+    const std::wstring held = Root(c.folder) + L"\\lib\\codec.dll";
+    UniqueHandle holder = HoldOpen(held);
+    ASSERT_TRUE(Valid(holder));
+    Publish(MakeRelease("2.0", Layout::Top));
+
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, c.sentence);
+    ExpectOldReleaseKept(old, oldEntry);
+    EXPECT_TRUE(fs::exists(held));
+
+    // Once the file is closed, the next run clears the leftover and installs.
+    holder.reset();
+    ASSERT_TRUE(Install()) << Text(error_);
+    ExpectInstalled(MakeRelease("2.0", Layout::Top));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, LeftoverFolderTest,
+    ::testing::Values(
+        // Step 12 cannot remove it, so the app folder cannot take its name.
+        LeftoverCase{"PreviousFolder", L"app.previous", L"Close Movora, then try again."},
+        // Unpacking on top of it could install a mixture of two releases.
+        LeftoverCase{"StagingFolder", L"staging",
+                     L"Files left from an earlier install could not be removed."}),
+    [](const ::testing::TestParamInfo<LeftoverCase>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST_F(InstallSequenceTest, InstallRootThatCannotBeCreatedFails) {
+    testing_support::WriteFileBytes(InstallRootPath(), "a file in the way");
+    Publish(MakeRelease("2.0", Layout::Top));
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, L"Could not prepare the install folder.");
+    EXPECT_TRUE(fs::is_regular_file(InstallRootPath()));
+    EXPECT_TRUE(PackageFilesInTemp().empty());
+    fs::remove(InstallRootPath());
+}
+
+// ---- An interrupted swap -------------------------------------------------------
+
+struct InterruptedCase {
+    const char* name;
+    bool appFolderLeft; // an app folder without Movora.exe is there too
+    bool downloadWorks;
+};
+
+void PrintTo(const InterruptedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class InterruptedSwapTest : public SequenceTest,
+                            public ::testing::WithParamInterface<InterruptedCase> {};
+
+TEST_P(InterruptedSwapTest, OldReleaseComesBackBeforeTheDownload) {
+    const InterruptedCase& c = GetParam();
+    // A run that died between moving the old release aside and moving the new
+    // one in: the old release whole in "app.previous", no app executable.
+    const Tree old = PlaceRelease(MakeRelease("1.0", Layout::Top), Previous());
+    if (c.appFolderLeft) {
+        fs::create_directories(AppFolder() + L"\\lib");
+    }
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    if (c.downloadWorks) {
+        Publish(release);
+    } else {
+        SetRelease(server_.Url("/releases/missing.zip"), L"2.0", L"");
+    }
+
+    if (c.downloadWorks) {
+        ASSERT_TRUE(Install()) << Text(error_);
+        ExpectInstalled(release);
+    } else {
+        EXPECT_FALSE(Install());
+        EXPECT_EQ(error_, L"The server returned an error.");
+        EXPECT_EQ(DigestTree(AppFolder()), old) << "the old release should be back";
+        EXPECT_FALSE(fs::exists(Previous()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, InterruptedSwapTest,
+    ::testing::Values(InterruptedCase{"NoAppFolderThenFailedDownload", false, false},
+                      InterruptedCase{"EmptyAppFolderThenFailedDownload", true, false},
+                      InterruptedCase{"NoAppFolderThenNewRelease", false, true}),
+    [](const ::testing::TestParamInfo<InterruptedCase>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST_F(InstallSequenceTest, PreviousFolderBesideAWholeAppIsNoInterruptedSwap) {
+    const Tree current = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    PlaceRelease(MakeRelease("0.9", Layout::Top), Previous());
+    SetRelease(server_.Url("/releases/missing.zip"), L"2.0", L"");
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(DigestTree(AppFolder()), current);
+}
+
+// ---- Versions that are no file names --------------------------------------------
+
+struct VersionCase {
+    const char* name;
+    const wchar_t* version;
+};
+
+void PrintTo(const VersionCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HostileVersionTest : public SequenceTest,
+                           public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(HostileVersionTest, DownloadStaysInTheTemporaryFolderAndTheVersionIsKept) {
+    const std::wstring version = GetParam().version;
+    // Where a name made of the raw version would have put the download: a
+    // file there must survive the install untouched.
+    std::wstring naive;
+    DWORD ignored = 0;
+    GetFullPath(TempFolderPath() + L"Movora-" + version + L".zip", naive, ignored);
+    const bool outside = ParentPath(naive) + L"\\" != TempFolderPath();
+    if (outside) {
+        fs::create_directories(fs::path(naive).parent_path());
+        testing_support::WriteFileBytes(naive, "not the setup program's");
+    }
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    Publish(release, server_, "/releases/hostile.zip");
+    SetVersion(version);
+
+    ASSERT_TRUE(Install()) << Text(error_);
+    EXPECT_EQ(ReadRegistryValue(kUninstallEntryKey, L"DisplayVersion").Text(), version);
+    EXPECT_EQ(DigestTree(AppFolder()), release.expectedApp);
+    EXPECT_TRUE(PackageFilesInTemp().empty());
+    if (outside) {
+        EXPECT_EQ(testing_support::ReadFileBytes(naive), "not the setup program's") << Text(naive);
+        fs::remove(naive);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, HostileVersionTest,
+                         ::testing::Values(VersionCase{"BackslashParents", L"\\..\\..\\victim"},
+                                           VersionCase{"SlashParents", L"/../../victim"},
+                                           VersionCase{"IntoAFolder", L"1.0\\sub"},
+                                           VersionCase{"DriveLetter", L"C:\\victim"},
+                                           VersionCase{"StreamColon", L"1.0:stream"},
+                                           VersionCase{"WildcardsAndQuotes", L"1.0*?\"<>|"},
+                                           VersionCase{"ControlCharacters", L"1.0\t\n\x01"},
+                                           VersionCase{"SpacesAndDots", L" 2.0 beta. "}),
+                         [](const ::testing::TestParamInfo<VersionCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---- No temporary folder -----------------------------------------------------
+
+TEST_F(InstallSequenceTest, UnknownTemporaryFolderFailsBeforeTheDownload) {
+    Publish(MakeRelease("2.0", Layout::Top));
+    // A temporary folder longer than GetTempPathW's 260-character buffer.
+    const std::wstring longFolder = L"C:\\" + std::wstring(300, L't');
+    wchar_t savedTmp[MAX_PATH] = {};
+    wchar_t savedTemp[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH);
+    GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
+    SetEnvironmentVariableW(L"TMP", longFolder.c_str());
+    SetEnvironmentVariableW(L"TEMP", longFolder.c_str());
+    wchar_t probe[MAX_PATH] = {};
+    const DWORD probeLength = GetTempPathW(MAX_PATH, probe);
+
+    const bool installed = Install();
+    SetEnvironmentVariableW(L"TMP", savedTmp[0] != 0 ? savedTmp : nullptr);
+    SetEnvironmentVariableW(L"TEMP", savedTemp[0] != 0 ? savedTemp : nullptr);
+    // Windows asks for a bigger buffer; Wine fails outright. Either way the
+    // temporary folder is unknown.
+    ASSERT_TRUE(probeLength == 0 || probeLength >= MAX_PATH) << "the folder was usable";
+
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(error_, L"Could not find a folder for the download.");
+    EXPECT_TRUE(server_.Requests().empty()) << "nothing may be downloaded";
+    EXPECT_FALSE(fs::exists(InstallRootPath()));
+}
+
+// ---- The two origins (fixed ports: run under the port lock) ----------------------
+
+// The package URL on the release server origin, the retry on the download
+// origin. The ports are fixed, so test processes of one run take turns.
+class OriginsTest : public SequenceTest {
+  protected:
+    void SetUp() override {
+        SequenceTest::SetUp();
+        portLock_.reset(CreateMutexW(nullptr, FALSE, L"MovoraFeedTestsFixedPorts"));
+        ASSERT_TRUE(portLock_);
+        const DWORD waited = WaitForSingleObject(portLock_.get(), 120000);
+        ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED);
+        locked_ = true;
+    }
+    void TearDown() override {
+        releaseServer_.Stop();
+        downloadServer_.Stop();
+        if (locked_) {
+            ReleaseMutex(portLock_.get());
+        }
+        SequenceTest::TearDown();
+    }
+    static std::uint16_t PortOf(const std::string& origin) {
+        return static_cast<std::uint16_t>(std::stoi(origin.substr(origin.rfind(':') + 1)));
+    }
+    void StartReleaseServer() { ASSERT_TRUE(releaseServer_.Start(PortOf(ReleaseServerOrigin()))); }
+    void StartDownloadServer() { ASSERT_TRUE(downloadServer_.Start(PortOf(DownloadOrigin()))); }
+    // The package at the release server origin, which answers status.
+    void PackageOnReleaseServer(int status) {
+        ScriptedResponse response;
+        response.status = status;
+        releaseServer_.Script("/releases/Movora-2.0.zip", response);
+        SetRelease(Utf8ToWide(ReleaseServerOrigin()) + L"/releases/Movora-2.0.zip", L"2.0", L"");
+    }
+
+    UniqueHandle portLock_;
+    bool locked_ = false;
+    HttpTestServer releaseServer_;
+    HttpTestServer downloadServer_;
+};
+
+TEST_F(OriginsTest, FailedDownloadIsRetriedOnceThroughTheDownloadOrigin) {
+    StartReleaseServer();
+    StartDownloadServer();
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    Publish(release, downloadServer_);
+    const std::wstring sha = [] {
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        return g_app.packageSha256;
+    }();
+    PackageOnReleaseServer(503);
+    SetChecksum(sha);
+
+    ASSERT_TRUE(Install()) << Text(error_);
+    ExpectInstalled(release);
+    EXPECT_EQ(releaseServer_.Requests().size(), 1u);
+    ASSERT_EQ(downloadServer_.Requests().size(), 1u);
+    EXPECT_EQ(downloadServer_.Requests()[0].target, "/releases/Movora-2.0.zip");
+}
+
+TEST_F(OriginsTest, RetryThatFailsTooReportsItsOwnSentence) {
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    StartReleaseServer();
+    PackageOnReleaseServer(404); // "The server returned an error."
+    // Nothing listens on the download origin: "Could not reach the download server."
+
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, L"Could not reach the download server.");
+    ExpectOldReleaseKept(old, oldEntry);
+}
+
+TEST_F(OriginsTest, PackageElsewhereIsNotRetried) {
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    StartDownloadServer();
+    Publish(MakeRelease("2.0", Layout::Top), downloadServer_);
+    SetRelease(server_.Url("/releases/Movora-2.0.zip"), L"2.0", L""); // 404 there
+
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, L"The server returned an error.");
+    EXPECT_TRUE(downloadServer_.Requests().empty()) << "no retry for another origin";
+    ExpectOldReleaseKept(old, oldEntry);
+}
+
+TEST_F(OriginsTest, CancelDuringTheDownloadDeletesThePackageWithoutARetry) {
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    StartReleaseServer();
+    StartDownloadServer();
+    ScriptedResponse slow;
+    slow.body = testing_support::PatternBytes(4 << 20);
+    slow.chunkSize = 64 * 1024;
+    slow.pauseBetweenPiecesMs = 100;
+    releaseServer_.Script("/releases/Movora-2.0.zip", slow);
+    downloadServer_.Script("/releases/Movora-2.0.zip", slow);
+    SetRelease(Utf8ToWide(ReleaseServerOrigin()) + L"/releases/Movora-2.0.zip", L"2.0", L"");
+
+    // The window closes while the package is arriving.
+    std::thread closer([&] {
+        const ULONGLONG deadline = GetTickCount64() + 20000;
+        while (releaseServer_.Requests().empty() && GetTickCount64() < deadline) {
+            Sleep(20);
+        }
+        Sleep(300);
+        g_app.cancelRequested = true;
+    });
+    const bool installed = Install();
+    closer.join();
+
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(error_, L"Cancelled.");
+    EXPECT_TRUE(downloadServer_.Requests().empty()) << "a cancel is not retried";
+    ExpectOldReleaseKept(old, oldEntry);
+}
+
+} // namespace

@@ -103,10 +103,16 @@ TEST(PackageNameHostileTest, FilesMadeFromHostileVersionsLandInTheTemporaryFolde
     const std::wstring drive = fs::path(temp).root_path().wstring();
     const hostile::Snapshot before = hostile::TakeSnapshot(drive);
 
+    // Versions that would climb out of the folder, if taken as a path, first.
+    std::vector<std::wstring> versions = {L"\\..\\..\\escape", L"/../../escape", L"\\..\\",
+                                          L"\\\\.\\C:\\escape", L":stream"};
+    for (size_t i = 0; i < run.inputs; ++i) {
+        versions.push_back(RandomVersion(run.rng));
+    }
     std::vector<std::wstring> created;
     size_t refused = 0;
-    for (size_t i = 0; i < run.inputs; ++i) {
-        const std::wstring path = GetPackageFilePath(RandomVersion(run.rng));
+    for (const std::wstring& version : versions) {
+        const std::wstring path = GetPackageFilePath(version);
         const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {

@@ -2,12 +2,25 @@
 
 AppState g_app;
 
+namespace {
+
+std::atomic<StatusObserver> g_statusObserver{nullptr};
+
+void TellObserver(const std::wstring& message) {
+    if (const StatusObserver observer = g_statusObserver.load()) {
+        observer(message);
+    }
+}
+
+} // namespace
+
 void SetJobResult(JobPhase phase, const std::wstring& message) {
     {
         std::lock_guard<std::mutex> lock(g_app.statusMutex);
         g_app.phase = phase;
         g_app.statusMessage = message;
     }
+    TellObserver(message);
     NotifyWindow();
 }
 
@@ -17,6 +30,7 @@ void SetJobProgress(const std::wstring& message, int percent) {
         g_app.statusMessage = message;
         g_app.progressPercent = percent;
     }
+    TellObserver(message);
     NotifyWindow();
 }
 
@@ -28,6 +42,10 @@ void NotifyWindow() {
     if (!PostMessageW(window, WM_STATUS_CHANGED, 0, 0)) {
         g_app.notificationPending.store(false);
     }
+}
+
+void SetStatusObserver(StatusObserver observer) {
+    g_statusObserver.store(observer);
 }
 
 bool TakeStatusNotification() {

@@ -79,3 +79,11 @@ void NotifyWindow();
 // every change before it is in what the window reads. Returns whether a
 // notification was pending.
 bool TakeStatusNotification();
+
+// Test seam: an observer called with every status text, on the thread that
+// sets it, right after it is stored (outside statusMutex). The window takes
+// notifications at its own pace and may skip texts in between; a test that
+// must see each step sets an observer. Inert unless a test sets one; null
+// removes it.
+using StatusObserver = void (*)(const std::wstring& message);
+void SetStatusObserver(StatusObserver observer);

@@ -24,9 +24,6 @@ const char kFolderMark[] = "<folder>";
 
 namespace {
 
-constexpr UINT WM_RECORDER_FLUSH = WM_APP + 50;
-constexpr UINT WM_RECORDER_STOP = WM_APP + 51;
-
 const std::string& AppBytes() {
     static const std::string bytes = ReadFileBytes(BuiltProgram(L"Movora.exe"));
     return bytes;
@@ -210,81 +207,34 @@ std::vector<std::wstring> PackageFilesInTemp() {
 
 // ---- StatusRecorder ----------------------------------------------------------
 
-StatusRecorder::StatusRecorder() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    thread_ = std::thread([this] { Run(); });
-    WaitForSingleObject(ready_.get(), 10000);
-    EXPECT_NE(window_, nullptr) << "the recording window did not come up";
-    g_app.window = window_;
+namespace {
+
+// What the one live recorder has seen; the observer is a plain function.
+std::mutex g_recordedMutex;
+std::vector<std::wstring> g_recorded;
+
+} // namespace
+
+StatusRecorder::StatusRecorder() {
+    std::lock_guard<std::mutex> lock(g_recordedMutex);
+    g_recorded.clear();
+    SetStatusObserver(&StatusRecorder::Record);
 }
 
 StatusRecorder::~StatusRecorder() {
-    g_app.window = nullptr;
-    if (window_ != nullptr) {
-        PostMessageW(window_, WM_RECORDER_STOP, 0, 0);
-    }
-    thread_.join();
+    SetStatusObserver(nullptr);
 }
 
-void StatusRecorder::Run() {
-    static const wchar_t kClass[] = L"MovoraStatusRecorder";
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kClass;
-    RegisterClassW(&windowClass); // fails harmlessly once registered
-    window_ = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-    if (window_ != nullptr) {
-        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
-    SetEvent(ready_.get());
-    if (window_ == nullptr) {
-        return;
-    }
-    MSG message{};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        DispatchMessageW(&message);
-    }
-}
-
-LRESULT CALLBACK StatusRecorder::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
-    auto* recorder = reinterpret_cast<StatusRecorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    switch (message) {
-    case WM_STATUS_CHANGED: {
-        std::wstring text;
-        {
-            std::lock_guard<std::mutex> lock(g_app.statusMutex);
-            text = g_app.statusMessage;
-        }
-        std::lock_guard<std::mutex> lock(recorder->mutex_);
-        if (recorder->texts_.empty() || recorder->texts_.back() != text) {
-            recorder->texts_.push_back(text);
-        }
-        return 0;
-    }
-    case WM_RECORDER_FLUSH:
-        SetEvent(reinterpret_cast<HANDLE>(lParam));
-        return 0;
-    case WM_RECORDER_STOP:
-        DestroyWindow(window);
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+void StatusRecorder::Record(const std::wstring& message) {
+    std::lock_guard<std::mutex> lock(g_recordedMutex);
+    if (g_recorded.empty() || g_recorded.back() != message) {
+        g_recorded.push_back(message);
     }
 }
 
 std::vector<std::wstring> StatusRecorder::Texts() {
-    // Posted messages arrive in order: once this one is handled, so is every
-    // notification posted before it.
-    UniqueHandle flushed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (window_ != nullptr &&
-        PostMessageW(window_, WM_RECORDER_FLUSH, 0, reinterpret_cast<LPARAM>(flushed.get()))) {
-        WaitForSingleObject(flushed.get(), 10000);
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    return texts_;
+    std::lock_guard<std::mutex> lock(g_recordedMutex);
+    return g_recorded;
 }
 
 bool StatusRecorder::Saw(const std::wstring& text) {

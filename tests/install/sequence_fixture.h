@@ -68,30 +68,21 @@ std::string ZipBytes(const std::vector<testing_support::ZipEntry>& entries);
 std::wstring TempFolderPath();
 std::vector<std::wstring> PackageFilesInTemp();
 
-// Records the status texts the job status shows, through a real window that
-// g_app.window names, as the setup window would see them. A text that is
-// replaced before the window gets to it can be missed, so only texts that stay
-// a while are reliably seen; a text never shown is never recorded.
+// Records every status text the engines set, in order, through the job
+// status' observer (the window itself may skip texts that are replaced
+// before it repaints). One recorder at a time.
 class StatusRecorder {
   public:
     StatusRecorder();
     ~StatusRecorder();
     StatusRecorder(const StatusRecorder&) = delete;
     StatusRecorder& operator=(const StatusRecorder&) = delete;
-    // The texts seen so far, consecutive repeats dropped; waits for every
-    // notification posted before the call.
+    // The texts set so far, consecutive repeats dropped.
     std::vector<std::wstring> Texts();
     bool Saw(const std::wstring& text);
 
   private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void Run();
-
-    std::thread thread_;
-    HWND window_ = nullptr;
-    UniqueHandle ready_;
-    std::mutex mutex_;
-    std::vector<std::wstring> texts_;
+    static void Record(const std::wstring& message);
 };
 
 // The install root clean, the tar stand-in in place, the stand-in processes

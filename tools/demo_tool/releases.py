@@ -2,6 +2,7 @@
 exactly as a person shipping Movora runs it."""
 import hashlib
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -43,13 +44,9 @@ def app_folder(work, version, app_exe):
 
 def folder_files(folder):
     """{relative path with '/': bytes} of every file below folder."""
-    files = {}
-    for top, _, names in os.walk(folder):
-        for name in names:
-            path = os.path.join(top, name)
-            with open(path, "rb") as stream:
-                files[os.path.relpath(path, folder).replace(os.sep, "/")] = stream.read()
-    return files
+    top = pathlib.Path(folder)
+    return {path.relative_to(top).as_posix(): path.read_bytes()
+            for path in top.rglob("*") if path.is_file()}
 
 
 def pack(folder, out):

@@ -191,9 +191,11 @@ class Demo:
         self.capture(window, f"3-app-{FIRST}")
 
     def start_app(self, run):
-        app = subprocess.Popen(["wine", self.prefix.host(self.prefix.app_exe)],
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=run.log, env=dict(os.environ, WINEDEBUG="-all,trace+text"))
+        # By its Windows path, from its folder, as the setup program starts it.
+        app = subprocess.Popen(["wine", self.prefix.app_exe], cwd=self.prefix.host(
+                               self.prefix.app_folder), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=run.log,
+                               env=dict(os.environ, WINEDEBUG="-all,trace+text"))
         self.started_apps.append(app)
 
     def update(self):

@@ -189,6 +189,22 @@ void SetupFlowTest::ClickPrimaryButton() {
                 (kButtonRect.top + kButtonRect.bottom) / 2});
 }
 
+bool SetupFlowTest::WaitForDownloadedBytes(std::uintmax_t bytes) const {
+    const ULONGLONG deadline = GetTickCount64() + kFlowTimeoutMs;
+    for (;;) {
+        const std::vector<std::wstring> files = PackageFilesInTemp();
+        std::error_code error;
+        if (files.size() == 1 && fs::file_size(files.front(), error) >= bytes && !error) {
+            return true;
+        }
+        if (GetTickCount64() >= deadline) {
+            ADD_FAILURE() << "no package file of " << bytes << " bytes in the temporary folder";
+            return false;
+        }
+        Sleep(20);
+    }
+}
+
 DWORD SetupFlowTest::WaitForSetupExit(DWORD timeoutMs) {
     return WaitForExitCode(setup_.process.get(), timeoutMs);
 }

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -88,6 +89,10 @@ class SetupFlowTest : public install_testing::SequenceTest {
     // A left click at a point of the window's client area.
     void Click(POINT client);
     void ClickPrimaryButton();
+
+    // Waits until one package file in the temporary folder holds at least
+    // bytes; fails the test when none does in time.
+    bool WaitForDownloadedBytes(std::uintmax_t bytes) const;
 
     // Waits for the program under test to end; its exit code, or STILL_ACTIVE.
     DWORD WaitForSetupExit(DWORD timeoutMs = kFlowTimeoutMs);

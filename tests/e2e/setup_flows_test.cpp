@@ -74,13 +74,7 @@ TEST_F(EndToEndTest, FreshInstallFromTheCheckToOpeningTheApp) {
     PressKey("Return");
     ASSERT_TRUE(WaitUntilShown(kStatusRect, L"Downloading"));
     // The pause has begun once half the package is on disk.
-    const ULONGLONG deadline = GetTickCount64() + kFlowTimeoutMs;
-    std::error_code error;
-    while (GetTickCount64() < deadline &&
-           (PackageFilesInTemp().size() != 1 ||
-            fs::file_size(PackageFilesInTemp().front(), error) < package.stallAfter)) {
-        Sleep(20);
-    }
+    ASSERT_TRUE(WaitForDownloadedBytes(package.stallAfter));
     Sleep(200); // the window takes status changes at most every 33 ms
     const Screenshot working = Shot("working");
     EXPECT_EQ(Shown(kButtonRect), L"Working");
@@ -280,14 +274,7 @@ TEST_F(EndToEndTest, ClosingDuringADownloadEndsTheProcessPromptlyWithNothingLeft
     ASSERT_TRUE(WaitUntilShown(kStatusRect, L"Ready to install."));
     PressKey("Return");
     ASSERT_TRUE(WaitUntilShown(kStatusRect, L"Downloading"));
-    const ULONGLONG deadline = GetTickCount64() + kFlowTimeoutMs;
-    std::error_code error;
-    while (GetTickCount64() < deadline &&
-           (PackageFilesInTemp().size() != 1 ||
-            fs::file_size(PackageFilesInTemp().front(), error) == 0)) {
-        Sleep(20);
-    }
-    ASSERT_EQ(PackageFilesInTemp().size(), 1u) << "the download did not begin";
+    ASSERT_TRUE(WaitForDownloadedBytes(1));
     Shot("downloading");
 
     Click(POINT{(kCloseBoxRect.left + kCloseBoxRect.right) / 2,

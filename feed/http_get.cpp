@@ -8,6 +8,7 @@
 #include <winhttp.h>
 
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <type_traits>
 
@@ -30,8 +31,12 @@ struct InternetCloser {
 };
 using UniqueInternet = std::unique_ptr<std::remove_pointer_t<HINTERNET>, InternetCloser>;
 
+// Whole-text comparisons: WinHttpCrackUrl keeps a NUL inside the host, and a
+// C-string comparison would stop there and take "localhost\0.evil" as local.
 bool IsLocalHost(const std::wstring& host) {
-    return _wcsicmp(host.c_str(), L"localhost") == 0 || host == L"127.0.0.1";
+    constexpr wchar_t kLocalHost[] = L"localhost";
+    return (host.size() == std::size(kLocalHost) - 1 && _wcsicmp(host.c_str(), kLocalHost) == 0) ||
+           host == L"127.0.0.1";
 }
 
 // A numeric response header; 0 when the query fails or the header is absent.

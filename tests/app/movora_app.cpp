@@ -10,6 +10,8 @@
 //   start NAME         at start, run the program NAME from the same folder
 //   no-pipe            serve no pipe (a helper process of the app)
 //   no-window          show no window
+//   version TEXT       show "Movora TEXT" instead of the built-in version, so
+//                      two releases of the stand-in can be told apart
 #include <windows.h>
 
 #include <fstream>
@@ -26,12 +28,16 @@ namespace {
 constexpr wchar_t kPipeName[] = L"\\\\.\\pipe\\MovoraInstance";
 constexpr wchar_t kWindowClass[] = L"MovoraApp";
 
+// What the window shows: "Movora <version>".
+std::wstring g_windowText;
+
 struct Variant {
     bool ignoreQuit = false;
     DWORD exitDelayMs = 0;
     std::wstring startName;
     bool servePipe = true;
     bool showWindow = true;
+    std::wstring version = MOVORA_APP_VERSION;
 };
 
 std::wstring OwnPath() {
@@ -64,6 +70,8 @@ Variant ReadVariant() {
             variant.servePipe = false;
         } else if (option == L"no-window") {
             variant.showWindow = false;
+        } else if (option == L"version") {
+            words >> variant.version;
         }
     }
     return variant;
@@ -114,8 +122,7 @@ LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         HDC dc = BeginPaint(window, &paint);
         RECT client;
         GetClientRect(window, &client);
-        DrawTextW(dc, L"Movora " MOVORA_APP_VERSION, -1, &client,
-                  DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        DrawTextW(dc, g_windowText.c_str(), -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         EndPaint(window, &paint);
         return 0;
     }
@@ -131,6 +138,7 @@ LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const Variant variant = ReadVariant();
+    g_windowText = L"Movora " + variant.version;
     if (!variant.startName.empty()) {
         StartCompanion(variant.startName);
     }

@@ -1,5 +1,6 @@
 // Starts the real MovoraSetup.exe and checks its process, window and files.
 #include "install/locations.h"
+#include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,29 @@ TEST_F(SetupProcessTest, AQuitMessageFromOutsideEndsTheProcessWithItsCode) {
     // joins any worker before it returns the quit code.
     ASSERT_TRUE(PostThreadMessageW(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 7, 0));
     EXPECT_EQ(WaitForExitCode(setup.process.get(), kStartTimeoutMs), 7u);
+}
+
+// The default feed is set before the command line is read, so "--feed"
+// replaces it: the release list is asked for where the option points.
+TEST_F(SetupProcessTest, FeedOnTheCommandLineIsWhereTheReleaseListIsRead) {
+    HttpTestServer server;
+    ASSERT_TRUE(server.Start());
+    server.Script("/elsewhere/list.json", ScriptedResponse{404, ""});
+    StartedProcess setup = StartProcess(Quoted(BuiltProgram(L"MovoraSetup.exe")) + L" --feed " +
+                                        server.Url("/elsewhere/list.json"));
+    ASSERT_TRUE(setup.process);
+    HWND window = WaitForProcessWindow(setup.id, L"MovoraSetup", kStartTimeoutMs);
+    ASSERT_NE(window, nullptr);
+
+    const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
+    while (server.Requests().empty() && GetTickCount64() < deadline) {
+        Sleep(50);
+    }
+    const std::vector<RecordedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u) << "the release list was not asked for here";
+    EXPECT_EQ(requests[0].requestLine, "GET /elsewhere/list.json HTTP/1.1");
+    EXPECT_EQ(requests[0].Header("User-Agent"), "MovoraSetup/0.1.0");
+    CloseAndExpectExitZero(setup, window);
 }
 
 // Sets the system DPI of the test prefix for the processes started while the

@@ -33,8 +33,41 @@ std::vector<DrawnText> ReadTextTrace(const std::wstring& logPath);
 StartedProcess StartWithTextTrace(const std::wstring& exePath, const std::wstring& arguments,
                                   const std::wstring& logPath);
 
+// Like StartWithTextTrace, for a program that may hand over to another
+// process and end at once: every process it starts traces into the same log,
+// and when it ends its exit code is written to exitCodePath as decimal text
+// (read it with ReadExitCodeFile). Returns at once; false when the host shell
+// could not be started.
+bool LaunchWithTextTrace(const std::wstring& exePath, const std::wstring& arguments,
+                         const std::wstring& logPath, const std::wstring& exitCodePath);
+
+// The exit code LaunchWithTextTrace wrote, waiting up to timeoutMs for it;
+// STILL_ACTIVE when none came.
+DWORD ReadExitCodeFile(const std::wstring& exitCodePath, DWORD timeoutMs);
+
 // Saves the whole virtual screen as a PNG file (ImageMagick's import on the
 // host). False when no file resulted.
 bool CaptureScreen(const std::wstring& pngPath);
+
+// Saves what the screen shows of a window (its whole rectangle, frame
+// included) as a PNG file. False when no file resulted.
+bool CaptureWindow(HWND window, const std::wstring& pngPath);
+
+// The pixels of a saved picture.
+struct Screenshot {
+    int width = 0;
+    int height = 0;
+    std::vector<COLORREF> pixels; // row by row, from the top
+
+    bool valid() const { return width > 0 && height > 0; }
+    // The colour at (x, y) as RGB(r, g, b); black outside the picture.
+    COLORREF Pixel(int x, int y) const;
+    // How many pixels of rect have exactly this colour.
+    int Count(const RECT& rect, COLORREF colour) const;
+};
+
+// Reads a PNG file (converted by ImageMagick on the host). An invalid
+// picture when it cannot be read.
+Screenshot LoadScreenshot(const std::wstring& pngPath);
 
 } // namespace testing_support

@@ -243,11 +243,20 @@ void HttpTestServer::Answer(SOCKET client) {
         return;
     }
 
-    std::string headers = "HTTP/1.1 " + std::to_string(response.status) + " " +
-                          ReasonPhrase(response.status) + "\r\n";
+    const std::string statusLine = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                                   ReasonPhrase(response.status) + "\r\n";
+    if (response.endlessHeaders || response.endlessBody) {
+        SendEndlessly(client, statusLine, response);
+        return;
+    }
+
+    std::string headers = statusLine;
     headers += response.chunked
                    ? "Transfer-Encoding: chunked\r\n"
-                   : "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+                   : "Content-Length: " +
+                         (response.contentLength.empty() ? std::to_string(response.body.size())
+                                                         : response.contentLength) +
+                         "\r\n";
     headers += "Connection: close\r\n\r\n";
     if (!SendText(client, headers)) {
         closesocket(client);
@@ -311,6 +320,56 @@ void HttpTestServer::Answer(SOCKET client) {
     while (recv(client, buffer, sizeof(buffer), 0) > 0) {
     }
     closesocket(client);
+}
+
+// The hostile answers: header lines or body pieces until the client stops
+// taking them (a failed send), the server stops, or the byte limit is reached.
+void HttpTestServer::SendEndlessly(SOCKET client, const std::string& statusLine,
+                                   const ScriptedResponse& response) {
+    size_t sent = 0;
+    auto sendCounted = [&](const std::string& text) {
+        sent += text.size();
+        return WaitForSingleObject(stopEvent_, 0) == WAIT_TIMEOUT &&
+               sent <= response.hostileLimitBytes && SendText(client, text);
+    };
+    if (response.endlessHeaders) {
+        const std::string filler(100, 'x');
+        if (sendCounted(statusLine)) {
+            for (size_t line = 0;; ++line) {
+                if (!sendCounted("X-Filler-" + std::to_string(line) + ": " + filler + "\r\n")) {
+                    break;
+                }
+            }
+        }
+        closesocket(client);
+        return;
+    }
+
+    std::string headers = statusLine;
+    if (response.chunked) {
+        headers += "Transfer-Encoding: chunked\r\n";
+    } else if (!response.contentLength.empty()) {
+        headers += "Content-Length: " + response.contentLength + "\r\n";
+    }
+    headers += "Connection: close\r\n\r\n";
+    const std::string body = response.body.empty() ? std::string(1, 'x') : response.body;
+    const size_t chunkSize = std::max<size_t>(response.chunkSize, 1);
+    bool going = sendCounted(headers);
+    for (size_t at = 0, pieces = 0; going; ++pieces) {
+        if (pieces > 0 && response.pauseBetweenPiecesMs > 0 &&
+            !Wait(response.pauseBetweenPiecesMs)) {
+            break;
+        }
+        std::string piece = body.substr(at, chunkSize);
+        at = (at + piece.size()) % body.size();
+        if (response.chunked) {
+            char size[32];
+            snprintf(size, sizeof(size), "%zx\r\n", piece.size());
+            piece = size + piece + "\r\n";
+        }
+        going = sendCounted(piece);
+    }
+    ResetConnection(client);
 }
 
 } // namespace testing_support

@@ -36,6 +36,22 @@ struct ScriptedResponse {
     // Pause between two pieces of chunkSize bytes, so the client sees them
     // arrive one by one.
     DWORD pauseBetweenPiecesMs = 0;
+    // Sent as the Content-Length value instead of the body's size (without
+    // chunked encoding); empty sends the real size.
+    std::string contentLength{};
+
+    // Hostile answers. Each runs until the client goes away, the server
+    // stops, or hostileLimitBytes have gone out, whichever comes first; the
+    // limit keeps a client that never gives up from tying the test down.
+    // endlessHeaders: the status line, then header lines without end (the
+    // empty line that ends the headers never comes).
+    bool endlessHeaders = false;
+    // endlessBody: headers without a length (chunked encoding when chunked is
+    // set; contentLength, when given, is announced but not kept to), then body
+    // repeated without end, in pieces of chunkSize bytes with
+    // pauseBetweenPiecesMs between them.
+    bool endlessBody = false;
+    size_t hostileLimitBytes = 256u << 20;
 };
 
 // One request as it arrived.
@@ -76,6 +92,8 @@ class HttpTestServer {
   private:
     void Serve();
     void Answer(SOCKET client);
+    void SendEndlessly(SOCKET client, const std::string& statusLine,
+                       const ScriptedResponse& response);
     bool Wait(DWORD ms);
 
     SOCKET listener_ = INVALID_SOCKET;

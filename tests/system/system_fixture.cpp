@@ -7,6 +7,7 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -189,6 +190,71 @@ void WriteRegistryString(const wchar_t* keyPath, const wchar_t* name, const std:
                              reinterpret_cast<const BYTE*>(text.c_str()),
                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
+}
+
+namespace {
+
+const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+
+} // namespace
+
+std::vector<RestartOperation> ParseRestartOperations(const RegistryValue& value) {
+    std::vector<std::wstring> strings;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(value.bytes.data());
+    const size_t length = value.bytes.size() / sizeof(wchar_t);
+    for (size_t start = 0; start < length;) {
+        const size_t end = std::find(text + start, text + length, L'\0') - text;
+        strings.emplace_back(text + start, end - start);
+        start = end + 1;
+    }
+    std::vector<RestartOperation> operations;
+    for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
+        operations.emplace_back(strings[i], strings[i + 1]);
+    }
+    return operations;
+}
+
+std::string DescribeRestartOperations(const std::vector<RestartOperation>& operations) {
+    std::string text;
+    for (const RestartOperation& operation : operations) {
+        text += fs::path(operation.first).string() + " -> \"" +
+                fs::path(operation.second).string() + "\"\n";
+    }
+    return text;
+}
+
+RestartOperationsGuard::RestartOperationsGuard() {
+    HKEY rawKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                      &rawKey) == ERROR_SUCCESS) {
+        key_.reset(rawKey);
+        before_ = ReadRegistryValue(kSessionManagerKey, kPendingValue, HKEY_LOCAL_MACHINE);
+    }
+}
+
+RestartOperationsGuard::~RestartOperationsGuard() {
+    if (!key_) {
+        return;
+    }
+    if (before_.found) {
+        RegSetValueExW(key_.get(), kPendingValue, 0, before_.type, before_.bytes.data(),
+                       static_cast<DWORD>(before_.bytes.size()));
+    } else {
+        RegDeleteValueW(key_.get(), kPendingValue);
+    }
+}
+
+std::vector<RestartOperation> RestartOperationsGuard::Added() const {
+    std::vector<RestartOperation> added = ParseRestartOperations(
+        ReadRegistryValue(kSessionManagerKey, kPendingValue, HKEY_LOCAL_MACHINE));
+    for (const RestartOperation& old : ParseRestartOperations(before_)) {
+        const auto found = std::find(added.begin(), added.end(), old);
+        if (found != added.end()) {
+            added.erase(found);
+        }
+    }
+    return added;
 }
 
 PipeListener::PipeListener()

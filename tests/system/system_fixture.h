@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace system_testing {
@@ -58,6 +59,38 @@ RegistryValue ReadRegistryValue(const wchar_t* keyPath, const wchar_t* name,
                                 HKEY root = HKEY_CURRENT_USER);
 bool RegistryKeyExists(const wchar_t* keyPath);
 void WriteRegistryString(const wchar_t* keyPath, const wchar_t* name, const std::wstring& text);
+
+// One delayed rename or deletion that Windows keeps for the next restart:
+// source and target as stored ("\\??\\C:\\..."), a deletion's target empty.
+using RestartOperation = std::pair<std::wstring, std::wstring>;
+
+// The delayed renames and deletions as stored in the value. The strings are
+// read one by one up to a null each, since a deletion's empty target looks
+// like the end of an ordinary string list.
+std::vector<RestartOperation> ParseRestartOperations(const RegistryValue& value);
+
+// One line per operation, for failure messages.
+std::string DescribeRestartOperations(const std::vector<RestartOperation>& operations);
+
+// Windows (and Wine, which runs with administrator rights) records deletions
+// at restart in PendingFileRenameOperations under the Session Manager key.
+// The object saves that value when it is made and puts it back when it goes
+// away, so what a test schedules does not stay in the prefix.
+class RestartOperationsGuard {
+  public:
+    RestartOperationsGuard();
+    ~RestartOperationsGuard();
+    RestartOperationsGuard(const RestartOperationsGuard&) = delete;
+    RestartOperationsGuard& operator=(const RestartOperationsGuard&) = delete;
+    // False when this account cannot write the value (no deletion at restart).
+    bool usable() const { return static_cast<bool>(key_); }
+    // The operations added since the object was made.
+    std::vector<RestartOperation> Added() const;
+
+  private:
+    UniqueKey key_;
+    RegistryValue before_;
+};
 
 // A server instance of "\\.\pipe\MovoraInstance" standing in for the app,
 // so a test sees what a client sent, or that no client came at all.

@@ -12,8 +12,6 @@
 
 #include <objbase.h>
 
-#include <algorithm>
-#include <cwctype>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -79,20 +77,10 @@ class UninstallTest : public ComSystemTest {
     }
 };
 
-const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-
-// The delayed deletions Windows keeps for the next restart, lower-cased.
-std::wstring PendingRestartDeletions() {
-    const RegistryValue value =
-        ReadRegistryValue(kSessionManagerKey, L"PendingFileRenameOperations", HKEY_LOCAL_MACHINE);
-    std::wstring text(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / 2);
-    std::transform(text.begin(), text.end(), text.begin(), towlower);
-    return text;
-}
-
 TEST_F(UninstallTest, NothingInstalledRemovesTheEntryAndSucceeds) {
     WriteUninstallEntry(AppExePath(), Root(L"MovoraSetup.exe"), L"1.0.0");
     RemoveTestTree(InstallRootPath());
+    const RestartOperationsGuard restart;
     std::wstring message = L"kept";
 
     EXPECT_TRUE(RunUninstall(message));
@@ -103,7 +91,7 @@ TEST_F(UninstallTest, NothingInstalledRemovesTheEntryAndSucceeds) {
     EXPECT_FALSE(RegistryKeyExists(kUninstallEntryKey));
     // This test program was started from the build folder, which belongs to
     // neither the install root nor the uninstall copy: it must not be deleted.
-    EXPECT_EQ(PendingRestartDeletions().find(L"system_tests.exe"), std::wstring::npos);
+    EXPECT_TRUE(restart.Added().empty()) << DescribeRestartOperations(restart.Added());
 }
 
 TEST_F(UninstallTest, FullInstallWithTheAppRunningGoesEntirely) {
@@ -212,27 +200,6 @@ TEST_F(UninstallTest, InstallRootThatCannotBeCreatedFailsWithoutASentence) {
     EXPECT_TRUE(fs::is_regular_file(InstallRootPath()));
 }
 
-using RestartOperation = std::pair<std::wstring, std::wstring>; // source, target
-
-// The delayed renames and deletions as stored: sources with their targets, a
-// deletion's target empty. The strings are read one by one up to a null each,
-// since a deletion's empty target looks like the end of an ordinary string list.
-std::vector<RestartOperation> ParseRestartOperations(const RegistryValue& value) {
-    std::vector<std::wstring> strings;
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(value.bytes.data());
-    const size_t length = value.bytes.size() / sizeof(wchar_t);
-    for (size_t start = 0; start < length;) {
-        const size_t end = std::find(text + start, text + length, L'\0') - text;
-        strings.emplace_back(text + start, end - start);
-        start = end + 1;
-    }
-    std::vector<RestartOperation> operations;
-    for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
-        operations.emplace_back(strings[i], strings[i + 1]);
-    }
-    return operations;
-}
-
 // RunUninstall in a process started from the setup copy in the install root,
 // as when that copy could not hand over to the uninstall copy. Windows (and
 // Wine, which runs with administrator rights) records the restart deletion
@@ -241,26 +208,9 @@ class UninstallFromTheRootTest : public UninstallTest {
   protected:
     void SetUp() override {
         UninstallTest::SetUp();
-        HKEY rawKey = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
-                          KEY_QUERY_VALUE | KEY_SET_VALUE, &rawKey) != ERROR_SUCCESS) {
+        if (!restart_.usable()) {
             GTEST_SKIP() << "this account cannot have files deleted at restart";
         }
-        sessionManager_.reset(rawKey);
-        before_ = ReadRegistryValue(kSessionManagerKey, kPendingValue, HKEY_LOCAL_MACHINE);
-    }
-
-    // Puts the restart operations back as they were before the test.
-    void TearDown() override {
-        if (sessionManager_) {
-            if (before_.found) {
-                RegSetValueExW(sessionManager_.get(), kPendingValue, 0, before_.type,
-                               before_.bytes.data(), static_cast<DWORD>(before_.bytes.size()));
-            } else {
-                RegDeleteValueW(sessionManager_.get(), kPendingValue);
-            }
-        }
-        UninstallTest::TearDown();
     }
 
     // Runs the uninstall from the setup copy; returns its exit code (0
@@ -276,32 +226,9 @@ class UninstallFromTheRootTest : public UninstallTest {
         return testing_support::WaitForExitCode(child.process.get(), 60000);
     }
 
-    // The restart operations added since the test began.
-    std::vector<RestartOperation> Added() {
-        std::vector<RestartOperation> added = ParseRestartOperations(
-            ReadRegistryValue(kSessionManagerKey, kPendingValue, HKEY_LOCAL_MACHINE));
-        for (const RestartOperation& old : ParseRestartOperations(before_)) {
-            const auto found = std::find(added.begin(), added.end(), old);
-            if (found != added.end()) {
-                added.erase(found);
-            }
-        }
-        return added;
-    }
-
-    static std::string Describe(const std::vector<RestartOperation>& operations) {
-        std::string text;
-        for (const RestartOperation& operation : operations) {
-            text += fs::path(operation.first).string() + " -> \"" +
-                    fs::path(operation.second).string() + "\"\n";
-        }
-        return text;
-    }
-
-    static constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
     const std::wstring setupCopy_ = Root(L"MovoraSetup.exe");
-    UniqueKey sessionManager_;
-    RegistryValue before_;
+    // Puts the restart operations back as they were before the test.
+    const RestartOperationsGuard restart_;
 };
 
 TEST_F(UninstallFromTheRootTest, FailedUninstallSchedulesNothing) {
@@ -311,17 +238,17 @@ TEST_F(UninstallFromTheRootTest, FailedUninstallSchedulesNothing) {
 
     ASSERT_EQ(RunFromTheSetupCopy(), 1u);
     EXPECT_TRUE(fs::exists(setupCopy_));
-    EXPECT_TRUE(Added().empty()) << Describe(Added());
+    EXPECT_TRUE(restart_.Added().empty()) << DescribeRestartOperations(restart_.Added());
 }
 
 TEST_F(UninstallFromTheRootTest, SuccessfulUninstallSchedulesExactlyTheRunningCopy) {
     InstallEverything();
 
     ASSERT_EQ(RunFromTheSetupCopy(), 0u);
-    const std::vector<RestartOperation> added = Added();
-    ASSERT_EQ(added.size(), 1u) << Describe(added);
+    const std::vector<RestartOperation> added = restart_.Added();
+    ASSERT_EQ(added.size(), 1u) << DescribeRestartOperations(added);
     EXPECT_EQ(_wcsicmp(added[0].first.c_str(), (L"\\??\\" + setupCopy_).c_str()), 0)
-        << Describe(added);
+        << DescribeRestartOperations(added);
     EXPECT_EQ(added[0].second, L"") << "a deletion has no target";
 }
 

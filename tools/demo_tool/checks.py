@@ -1,0 +1,96 @@
+"""What an install must have left in the prefix, checked from the host: the
+app folder as packed, the setup copy, the Uninstall entry and both shortcuts."""
+import os
+
+from . import wine
+from .errors import DemoFailure
+from .releases import folder_files
+
+
+def _ok(text):
+    print(f"    ok  {text}", flush=True)
+
+
+def _same_path(a, b):
+    return a.rstrip("\\").lower() == b.rstrip("\\").lower()
+
+
+def check_app_folder(prefix, release_folder):
+    """The app folder holds exactly the files of the release folder, byte for
+    byte, and no staging or previous folder is left beside it."""
+    installed = folder_files(prefix.host(prefix.app_folder))
+    packed = folder_files(release_folder)
+    if installed != packed:
+        missing = sorted(set(packed) - set(installed))
+        extra = sorted(set(installed) - set(packed))
+        changed = sorted(n for n in set(packed) & set(installed) if packed[n] != installed[n])
+        raise DemoFailure(f'The app folder "{prefix.app_folder}" is not the release as packed '
+                          f"(missing {missing or 'nothing'}, extra {extra or 'nothing'}, "
+                          f"different {changed or 'nothing'}).")
+    root = prefix.host(prefix.install_root)
+    left = [name for name in ("staging", "app.previous")
+            if os.path.exists(os.path.join(root, name))]
+    if left:
+        raise DemoFailure(f'The install left {" and ".join(left)} in "{prefix.install_root}".')
+    _ok(f"app folder {prefix.app_folder}: {', '.join(sorted(packed))}, as packed")
+
+
+def check_setup_copy(prefix, setup_exe):
+    copy = prefix.host(prefix.setup_copy)
+    with open(setup_exe, "rb") as original:
+        expected = original.read()
+    try:
+        with open(copy, "rb") as stream:
+            same = stream.read() == expected
+    except FileNotFoundError:
+        raise DemoFailure(f'There is no setup copy "{prefix.setup_copy}".') from None
+    if not same:
+        raise DemoFailure(f'The setup copy "{prefix.setup_copy}" differs from MovoraSetup.exe.')
+    _ok(f"setup copy {prefix.setup_copy}")
+
+
+def check_uninstall_entry(prefix, version):
+    values = wine.reg_values(wine.UNINSTALL_KEY)
+    if values is None:
+        raise DemoFailure(f"There is no Uninstall entry {wine.UNINSTALL_KEY}.")
+    expected = {
+        "DisplayName": "Movora",
+        "DisplayVersion": version,
+        "InstallLocation": prefix.app_folder,
+        "DisplayIcon": prefix.app_exe + ",0",
+        "UninstallString": f'"{prefix.setup_copy}" --uninstall',
+    }
+    for name, value in expected.items():
+        found = values.get(name)
+        if found is None or not _same_path(found, value):
+            raise DemoFailure(f'The Uninstall entry has {name} "{found}" instead of "{value}".')
+    _ok(f"Uninstall entry: DisplayVersion {version}, InstallLocation {prefix.app_folder}, "
+        f"UninstallString {expected['UninstallString']}")
+
+
+def check_shortcuts(prefix):
+    """Both shortcuts exist and point at the app executable; the desktop one
+    lies in the throwaway home, never the person's own."""
+    target = prefix.app_exe.lower()
+    for link in prefix.shortcuts:
+        host = prefix.host(link)
+        try:
+            with open(host, "rb") as stream:
+                data = stream.read().lower()
+        except FileNotFoundError:
+            raise DemoFailure(f'There is no shortcut "{link}".') from None
+        if target.encode("utf-16-le") not in data and target.encode("latin-1") not in data:
+            raise DemoFailure(f'The shortcut "{link}" does not point at "{prefix.app_exe}".')
+        _ok(f"shortcut {link} -> {prefix.app_exe} (on the host: {os.path.realpath(host)})")
+    home = os.path.realpath(os.environ["HOME"])
+    desktop = os.path.realpath(prefix.host(prefix.shortcuts[1]))
+    if not desktop.startswith(home + os.sep):
+        raise DemoFailure(f'The desktop shortcut landed in "{desktop}", outside the throwaway '
+                          f'home "{home}".')
+
+
+def check_install(prefix, version, release_folder, setup_exe):
+    check_app_folder(prefix, release_folder)
+    check_setup_copy(prefix, setup_exe)
+    check_uninstall_entry(prefix, version)
+    check_shortcuts(prefix)

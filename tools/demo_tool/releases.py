@@ -1,0 +1,136 @@
+"""Releases of the app stand-in, made, published and served with tools/release
+exactly as a person shipping Movora runs it."""
+import hashlib
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import time
+import urllib.request
+
+from release_tool.scanner import read_release_list
+
+from .errors import DemoFailure
+
+TOOLS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+RELEASE_TOOL = os.path.join(TOOLS, "release")
+_SERVING = re.compile(r" at (http://127\.0\.0\.1:\d+)/ ")
+
+
+def _release(*args, what):
+    done = subprocess.run([sys.executable, RELEASE_TOOL, *args], stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=120)
+    for line in (done.stdout + done.stderr).splitlines():
+        print(f"    {line}", flush=True)
+    if done.returncode != 0:
+        raise DemoFailure(f"tools/release could not {what} (exit code {done.returncode}).")
+    return done.stdout
+
+
+def app_folder(work, version, app_exe):
+    """A release folder of the app stand-in: Movora.exe, the variant file that
+    makes it show this version, and a file one folder down."""
+    folder = os.path.join(work, f"app-{version}")
+    os.makedirs(os.path.join(folder, "data"))
+    shutil.copyfile(app_exe, os.path.join(folder, "Movora.exe"))
+    with open(os.path.join(folder, "Movora.variant"), "w") as variant:
+        variant.write(f"version {version}\n")
+    with open(os.path.join(folder, "data", "release.txt"), "w") as note:
+        note.write(f"Movora stand-in {version}\n")
+    return folder
+
+
+def folder_files(folder):
+    """{relative path with '/': bytes} of every file below folder."""
+    top = pathlib.Path(folder)
+    return {path.relative_to(top).as_posix(): path.read_bytes()
+            for path in top.rglob("*") if path.is_file()}
+
+
+def pack(folder, out):
+    """Packs folder with `tools/release pack`; the digest it printed."""
+    printed = _release("pack", folder, out, what=f'pack "{folder}"').split()
+    return printed[0] if printed else ""
+
+
+def publish(tree, version, package, base_url, notes, sha256):
+    _release("publish", "--tree", tree, "--version", version, "--package", package,
+             "--base-url", base_url, "--notes", notes, "--sha256", sha256,
+             what=f"publish release {version}")
+
+
+class Server:
+    """`tools/release serve <tree> --port 0` in a process of its own; its
+    request log goes to log_path."""
+
+    def __init__(self, tree, log_path):
+        os.makedirs(tree, exist_ok=True)
+        self.log = open(log_path, "wb")
+        self.process = subprocess.Popen(
+            [sys.executable, RELEASE_TOOL, "serve", tree, "--port", "0"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.log)
+        first = b""
+        deadline = time.monotonic() + 20
+        # The address is the first line it prints.
+        while not first.endswith(b"\n") and time.monotonic() < deadline:
+            byte = self.process.stdout.read(1)
+            if not byte:
+                break
+            first += byte
+        match = _SERVING.search(first.decode("utf-8", "replace"))
+        if match is None:
+            self.stop()
+            raise DemoFailure(f"tools/release serve did not start (it printed "
+                              f"\"{first.decode('utf-8', 'replace').strip()}\"; "
+                              f"see {log_path}).")
+        self.origin = match.group(1)
+        self.feed = f"{self.origin}/releases/latest.json"
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+        self.log.close()
+
+
+def fetch(url):
+    try:
+        with urllib.request.urlopen(url, timeout=20) as answer:
+            return answer.read()
+    except OSError as error:
+        raise DemoFailure(f"Could not download {url} from the release server ({error}).") from None
+
+
+def check_served(server, version, package_path):
+    """Reads the served list as the setup program reads it and downloads the
+    package it names: the list must name this version's package, its sha256
+    must be the package's, and the served bytes must be the packed ones.
+    Returns the list's values."""
+    values = read_release_list(fetch(server.feed))
+    expected_url = f"{server.origin}/releases/Movora-{version}.zip"
+    if values["version"] != version or values["package"] != expected_url:
+        raise DemoFailure(f'The served release list names version "{values["version"]}" at '
+                          f'"{values["package"]}" instead of {version} at {expected_url}.')
+    check_package_bytes(values["package"], package_path, values["sha256"])
+    return values
+
+
+def check_package_bytes(url, package_path, listed_sha256):
+    served = fetch(url)
+    with open(package_path, "rb") as stream:
+        packed = stream.read()
+    if served != packed:
+        raise DemoFailure(f"The package served at {url} ({len(served)} bytes) is not the packed "
+                          f"file {package_path} ({len(packed)} bytes).")
+    digest = hashlib.sha256(served).hexdigest()
+    if listed_sha256 != digest:
+        raise DemoFailure(f'The release list gives the checksum "{listed_sha256}", but the '
+                          f"package at {url} has {digest}.")
+

@@ -2,9 +2,13 @@
 
 #include "install/locations.h"
 #include "shell/window/palette.h"
+#include "system/uninstall_entry.h"
+#include "tests/system/system_fixture.h"
 #include "tests/support/x_input.h"
 
 #include <gtest/gtest.h>
+
+#include <shellapi.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -129,6 +133,25 @@ void SetupFlowTest::AttachTo(DWORD processId) {
     ASSERT_TRUE(setup_.process) << "cannot open process " << processId;
     window_ = WaitForProcessWindow(processId, L"MovoraSetup", kFlowTimeoutMs);
     ASSERT_NE(window_, nullptr) << "the setup window did not show";
+}
+
+void SetupFlowTest::StartRegisteredUninstall() {
+    const std::wstring command =
+        system_testing::ReadRegistryValue(kUninstallEntryKey, L"UninstallString").Text();
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(command.c_str(), &argc);
+    ASSERT_NE(argv, nullptr);
+    const ScopeExit freeArguments([argv] { LocalFree(argv); });
+    ASSERT_EQ(argc, 2) << Narrow(command);
+    const std::wstring program = argv[0];
+    EXPECT_EQ(_wcsicmp(program.c_str(), Root(L"MovoraSetup.exe").c_str()), 0) << Narrow(program);
+    const std::wstring exitCode = folder_ / L"exit-code";
+    ASSERT_TRUE(LaunchWithTextTrace(program, argv[1], log_, exitCode));
+
+    EXPECT_EQ(ReadExitCodeFile(exitCode, kFlowTimeoutMs), 0u);
+    const DWORD copy = WaitForProcess(GetUninstallCopyPath());
+    ASSERT_NE(copy, 0u) << "no uninstall copy runs";
+    ASSERT_NO_FATAL_FAILURE(AttachTo(copy));
 }
 
 std::vector<DrawnText> SetupFlowTest::Drawn() const {

@@ -71,6 +71,11 @@ class SetupFlowTest : public install_testing::SequenceTest {
     void StartSetup(const std::wstring& arguments = L"");
     // Takes the running program with this id as the one under test.
     void AttachTo(DWORD processId);
+    // Runs the installed setup copy with the registered "UninstallString",
+    // as the list of installed apps does; that copy hands over to the
+    // temporary uninstall copy and ends with 0, and the temporary copy
+    // becomes the program under test once its window shows.
+    void StartRegisteredUninstall();
 
     std::vector<testing_support::DrawnText> Drawn() const;
     // The text the window drew last inside rect; none when nothing was drawn

@@ -149,24 +149,7 @@ TEST_F(EndToEndTest, UninstallThroughTheRegisteredCommand) {
     StartedProcess app = StartApp(AppExePath());
     ASSERT_TRUE(app.process);
 
-    // The command as the list of installed apps runs it.
-    const std::wstring command = ReadRegistryValue(kUninstallEntryKey, L"UninstallString").Text();
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(command.c_str(), &argc);
-    ASSERT_NE(argv, nullptr);
-    ASSERT_EQ(argc, 2) << Narrow(command);
-    const std::wstring program = argv[0];
-    const std::wstring argument = argv[1];
-    LocalFree(argv);
-    EXPECT_TRUE(SamePath(program, Root(L"MovoraSetup.exe"))) << Narrow(program);
-    const std::wstring exitCode = folder_ / L"exit-code";
-    ASSERT_TRUE(LaunchWithTextTrace(program, argument, log_, exitCode));
-
-    // The registered copy hands over to the temporary copy and ends at once.
-    EXPECT_EQ(ReadExitCodeFile(exitCode, kFlowTimeoutMs), 0u);
-    const DWORD copy = WaitForProcess(GetUninstallCopyPath());
-    ASSERT_NE(copy, 0u) << "no uninstall copy runs";
-    ASSERT_NO_FATAL_FAILURE(AttachTo(copy));
+    ASSERT_NO_FATAL_FAILURE(StartRegisteredUninstall());
 
     ASSERT_TRUE(WaitUntilShown(kButtonRect, L"Uninstall"));
     EXPECT_EQ(Shown(kStatusRect), L"");

@@ -4,7 +4,7 @@
 #include "install/locations.h"
 #include "system/uninstall_entry.h"
 #include "tests/e2e/flow_fixture.h"
-#include "tests/hardening/machine_snapshot.h"
+#include "tests/support/machine_snapshot.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +18,11 @@ namespace {
 using namespace e2e_testing;
 using namespace install_testing;
 using namespace system_testing;
-using hardening::Differences;
-using hardening::IsAtOrBelow;
-using hardening::MachineState;
-using hardening::NameOf;
-using hardening::TakeMachineState;
+using testing_support::Differences;
+using testing_support::IsAtOrBelow;
+using testing_support::MachineState;
+using testing_support::NameOf;
+using testing_support::TakeMachineState;
 
 const wchar_t kRestartDeletions[] =
     L"HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\:PendingFileRenameOperations";

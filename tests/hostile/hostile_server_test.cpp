@@ -353,7 +353,7 @@ TEST_F(HostileServerTest, HostileFetchesWriteOnlyInTheTemporaryFolder) {
         hostile::ChangedEntries(before, hostile::TakeSnapshot(drive));
     size_t inTemp = 0;
     for (const std::wstring& path : changed) {
-        if (hostile::IsBelow(path, temp) || hostile::IsBelow(path, installRoot)) {
+        if (hostile::IsAtOrBelow(path, temp) || hostile::IsAtOrBelow(path, installRoot)) {
             ++inTemp;
         } else {
             ADD_FAILURE() << "changed outside the temporary folder: " << Narrow(path);

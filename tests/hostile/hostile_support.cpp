@@ -243,52 +243,18 @@ std::string CaseName(const char* name) {
 }
 
 Snapshot TakeSnapshot(const std::wstring& root) {
-    namespace fs = std::filesystem;
     Snapshot snapshot;
-    std::error_code error;
-    // Wine links Desktop, Documents and the like to folders of the home
-    // folder: follow them, but not deeper than any real tree goes.
-    fs::recursive_directory_iterator it(root,
-                                        fs::directory_options::follow_directory_symlink |
-                                            fs::directory_options::skip_permission_denied,
-                                        error);
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (it.depth() > 40) {
-            it.disable_recursion_pending();
-        }
-        std::error_code ignored;
-        const bool folder = it->is_directory(ignored);
-        snapshot[it->path().wstring()] = {folder ? 0 : it->file_size(ignored),
-                                          it->last_write_time(ignored)};
-    }
-    EXPECT_FALSE(error) << "walking the drive: " << error.message();
+    testing_support::FolderIdentities seen;
+    testing_support::AddFiles(root, snapshot, seen);
     return snapshot;
 }
 
 std::set<std::wstring> ChangedEntries(const Snapshot& before, const Snapshot& after) {
     std::set<std::wstring> changed;
-    for (const auto& [path, state] : before) {
-        const auto found = after.find(path);
-        if (found == after.end() || found->second != state) {
-            changed.insert(path);
-        }
-    }
-    for (const auto& entry : after) {
-        if (before.count(entry.first) == 0) {
-            changed.insert(entry.first);
-        }
+    for (const std::wstring& difference : testing_support::Differences(before, after)) {
+        changed.insert(testing_support::NameOf(difference));
     }
     return changed;
-}
-
-bool IsBelow(const std::wstring& path, const std::wstring& folder) {
-    std::wstring prefix = folder;
-    while (!prefix.empty() && (prefix.back() == L'\\' || prefix.back() == L'/')) {
-        prefix.pop_back();
-    }
-    return !prefix.empty() && path.size() >= prefix.size() &&
-           _wcsnicmp(path.c_str(), prefix.c_str(), prefix.size()) == 0 &&
-           (path.size() == prefix.size() || path[prefix.size()] == L'\\');
 }
 
 } // namespace hostile

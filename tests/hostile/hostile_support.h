@@ -3,6 +3,8 @@
 // the byte mutations applied to release lists.
 #pragma once
 
+#include "tests/support/machine_snapshot.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -77,16 +79,15 @@ std::string DescribeWide(const std::wstring& text);
 // letter or digit becomes '_'.
 std::string CaseName(const char* name);
 
-// Every file and folder below root, with its size and time of last change.
-using Snapshot = std::map<std::wstring, std::pair<std::uintmax_t, std::filesystem::file_time_type>>;
+// Every file and folder below root, by its name in lower case: files with
+// their size and time of last change, folders by their presence.
+using Snapshot = testing_support::MachineState;
 Snapshot TakeSnapshot(const std::wstring& root);
 
 // The paths that were added, removed or changed between two snapshots.
 std::set<std::wstring> ChangedEntries(const Snapshot& before, const Snapshot& after);
 
-// True for the folder itself and anything below it, letter case aside. Written
-// out here rather than taken from the program, whose path test is under test
-// too.
-bool IsBelow(const std::wstring& path, const std::wstring& folder);
+// True for the folder itself and anything below it, letter case aside.
+using testing_support::IsAtOrBelow;
 
 } // namespace hostile

@@ -1,4 +1,4 @@
-#include "tests/hardening/machine_snapshot.h"
+#include "tests/support/machine_snapshot.h"
 
 #include "shell/scoped.h"
 
@@ -9,7 +9,7 @@
 #include <cwctype>
 #include <filesystem>
 
-namespace hardening {
+namespace testing_support {
 
 namespace {
 
@@ -174,4 +174,4 @@ bool IsAtOrBelow(const std::wstring& name, const std::wstring& folder) {
             folded[base.size()] == L'\\');
 }
 
-} // namespace hardening
+} // namespace testing_support

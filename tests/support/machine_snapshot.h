@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace hardening {
+namespace testing_support {
 
 // Each entry by its full name, letter case folded: files as
 // "C:\users\...\name" with their size and time of last change, folders with
@@ -48,4 +48,4 @@ std::wstring NameOf(const std::wstring& difference);
 // True for folder itself and every entry below it, letter case aside.
 bool IsAtOrBelow(const std::wstring& name, const std::wstring& folder);
 
-} // namespace hardening
+} // namespace testing_support

@@ -46,6 +46,15 @@ TEST_F(PlantedDllTest, SystemLoadNeverTakesTheProgramsOwnFolder) {
     FreeLibrary(loaded);
 }
 
+// A late load that the system folder lacks is skipped, never looked for
+// beside the program, and the library itself still loads.
+TEST_F(PlantedDllTest, LateLoadMissingFromTheSystemFolderIsSkipped) {
+    const wchar_t* const lateLoads[] = {L"movora-planted-test.dll"};
+    EXPECT_EQ(LoadSystemLibraryAndLateLoads(L"kernel32.dll", lateLoads, 1),
+              GetModuleHandleW(L"kernel32.dll"));
+    EXPECT_FALSE(IsThere(Marker()));
+}
+
 TEST(SystemLibrary, BindsTheTransferAndHashingEntryPoints) {
     const WinHttpCalls* http = GetWinHttpCalls();
     ASSERT_NE(http, nullptr);
@@ -57,10 +66,12 @@ TEST(SystemLibrary, BindsTheTransferAndHashingEntryPoints) {
     ASSERT_NE(cng, nullptr);
     EXPECT_NE(cng->hashData, nullptr);
 
-    // They come from the system folder's copies.
+    // They come from the system folder's copies, and so does what WinHTTP
+    // loads by name later, already in memory once it is bound.
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    for (const wchar_t* name : {L"winhttp.dll", L"bcrypt.dll"}) {
+    for (const wchar_t* name : {L"winhttp.dll", L"bcrypt.dll", L"crypt32.dll", L"secur32.dll"}) {
+        SCOPED_TRACE(testing::Message() << name);
         wchar_t path[MAX_PATH] = {};
         ASSERT_GT(GetModuleFileNameW(GetModuleHandleW(name), path, MAX_PATH), 0u);
         EXPECT_EQ(_wcsnicmp(path, system, wcslen(system)), 0);

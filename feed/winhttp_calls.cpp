@@ -4,12 +4,13 @@
 
 namespace {
 
-// What WinHTTP loads by name on its first secure connection, certificate check
-// or proxy look-up, some of it after the program's own search rule has been
-// set aside for loads made by system DLLs.
+// What WinHTTP loads by name on its first connection: the certificate store,
+// the TLS provider and the logon packages it asks for, and the name and
+// address look-ups. Some of these loads are made after the program's own
+// search rule has been set aside for loads made by system DLLs.
 const wchar_t* const kWinHttpLateLoads[] = {L"crypt32.dll",  L"secur32.dll",  L"schannel.dll",
-                                            L"iphlpapi.dll", L"dhcpcsvc.dll", L"dnsapi.dll",
-                                            L"bcrypt.dll",   L"ncrypt.dll",   L"rsaenh.dll"};
+                                            L"kerberos.dll", L"msv1_0.dll",   L"netapi32.dll",
+                                            L"dnsapi.dll",   L"iphlpapi.dll", L"nsi.dll"};
 
 bool BindWinHttp(WinHttpCalls& calls) {
     HMODULE module =

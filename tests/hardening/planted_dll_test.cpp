@@ -5,6 +5,7 @@
 #include "install/locations.h"
 #include "system/uninstall_entry.h"
 #include "tests/install/sequence_fixture.h"
+#include "tests/support/https_servers.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_support.h"
 
@@ -62,19 +63,23 @@ DWORD RunIn(const std::wstring& commandLine, const std::wstring& folder, DWORD t
 
 class PlantedDllTest : public SequenceTest {
   protected:
-    // A release list at /releases/latest.json naming the package that
-    // Publish serves, with its checksum.
-    void ServeReleaseList(const TestRelease& release) {
-        const std::wstring package = server_.Url("/releases/Movora-" + release.version + ".zip");
-        testing_support::ScriptedResponse list;
-        list.body = "{\"version\": \"" + release.version + "\", \"package\": \"" +
-                    std::string(package.begin(), package.end()) + "\", \"sha256\": \"" +
-                    Sha256Hex(ZipBytes(release.entries)) + "\"}";
-        server_.Script("/releases/latest.json", list);
+    // The release's package and a list naming it with its checksum, both
+    // served over TLS, as the real origins serve them. Returns the list's URL.
+    std::wstring ServeOverTls(const TestRelease& release) {
+        const std::string package = ZipBytes(release.entries);
+        testing_support::WriteFileBytes(https_.FilesFolder() + L"\\Movora.zip", package);
+        const std::wstring packageUrl = https_.TrustedUrl(L"/files/Movora.zip");
+        testing_support::WriteFileBytes(https_.FilesFolder() + L"\\latest.json",
+                                        "{\"version\": \"" + release.version +
+                                            "\", \"package\": \"" +
+                                            std::string(packageUrl.begin(), packageUrl.end()) +
+                                            "\", \"sha256\": \"" + Sha256Hex(package) + "\"}");
+        return https_.TrustedUrl(L"/files/latest.json");
     }
 
     void SetUp() override {
         SequenceTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(https_.Start());
         for (const wchar_t* name : kPlantedNames) {
             ASSERT_TRUE(CopyFileW(BuiltProgram(L"planted_marker.dll").c_str(),
                                   (downloads_ / name).c_str(), FALSE));
@@ -101,6 +106,7 @@ class PlantedDllTest : public SequenceTest {
     }
 
     TempFolder downloads_;
+    testing_support::HttpsServers https_;
 };
 
 // Wine reads its DLL overrides from the host environment when a process
@@ -170,14 +176,13 @@ TEST_F(PlantedDllTest, AWholeInstallFromTheDownloadsFolderLoadsNoneOfThem) {
     const std::wstring setup = downloads_ / L"MovoraSetup.exe";
     ASSERT_TRUE(CopyFileW(BuiltProgram(L"MovoraSetup.exe").c_str(), setup.c_str(), FALSE));
     const TestRelease release = MakeRelease("2.0.0", Layout::Top);
-    Publish(release);
-    ServeReleaseList(release);
+    const std::wstring feed = ServeOverTls(release);
 
     // Update mode installs at once, starts the app and closes: a whole
-    // install with the network, the checksum, the unpacking and the shortcuts.
+    // install with TLS and its certificate check, the checksum, the
+    // unpacking and the shortcuts.
     const DWORD code =
-        RunIn(L"\"" + setup + L"\" --update --feed " + server_.Url("/releases/latest.json"),
-              downloads_.path(), 90000);
+        RunIn(L"\"" + setup + L"\" --update --feed " + feed, downloads_.path(), 90000);
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(DigestTree(AppFolder()), release.expectedApp);
     EXPECT_EQ(system_testing::ReadRegistryValue(kUninstallEntryKey, L"DisplayVersion").Text(),

@@ -10,6 +10,7 @@ namespace testing_support {
 namespace fs = std::filesystem;
 
 void HttpsServers::Start() {
+    ASSERT_TRUE(CreateDirectoryW(FilesFolder().c_str(), nullptr)) << GetLastError();
     const fs::path script = MOVORA_TESTS_SOURCE_DIR "/support/https_test_server.py";
     const std::string hostFolder = HostPath(folder_.path());
     // Under Wine the host's interpreter and openssl do the work; on

@@ -30,6 +30,9 @@ class HttpsServers {
     std::wstring TrustedUrl(const std::wstring& path) const;
     std::wstring UntrustedUrl(const std::wstring& path) const;
 
+    // Where the files served under "/files/" are put (made by Start).
+    std::wstring FilesFolder() const { return folder_ / L"files"; }
+
   private:
     TempFolder folder_;
     bool started_ = false;

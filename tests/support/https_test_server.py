@@ -8,7 +8,8 @@ certificate for "localhost"; only the first authority's certificate
 (trusted-ca.der) is meant to be trusted by the test. Serves HTTPS on two free
 loopback ports, one per chain, and writes "<trusted port> <untrusted port>"
 to <work folder>/ports once both listen. Answers GET /hello with a fixed body
-and /bytes/<n> with n pattern bytes. Stops when <work folder>/stop appears or
+and /bytes/<n> with n pattern bytes, and /files/<name> with the file of that
+name in <work folder>/files (written there by the test). Stops when <work folder>/stop appears or
 the lifetime ends. Standard library only.
 """
 import http.server
@@ -61,6 +62,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = HELLO
         elif self.path.startswith("/bytes/"):
             body = bytes(i % 251 for i in range(int(self.path[7:])))
+        elif self.path.startswith("/files/") and "/" not in self.path[7:] \
+                and os.path.isfile(os.path.join(FILES, self.path[7:])):
+            with open(os.path.join(FILES, self.path[7:]), "rb") as served:
+                body = served.read()
         else:
             self.send_error(404)
             return
@@ -85,9 +90,14 @@ def serve(folder, name):
     return server
 
 
+FILES = ""
+
+
 def main():
+    global FILES
     quiet()
     folder = sys.argv[1]
+    FILES = os.path.join(folder, "files")
     lifetime = float(sys.argv[2]) if len(sys.argv) > 2 else 120.0
     make_chain(folder, "trusted")
     make_chain(folder, "untrusted")

@@ -4,13 +4,12 @@
 
 namespace {
 
-// What WinHTTP loads by name on its first connection: the certificate store,
-// the TLS provider and the logon packages it asks for, and the name and
-// address look-ups. Some of these loads are made after the program's own
-// search rule has been set aside for loads made by system DLLs.
-const wchar_t* const kWinHttpLateLoads[] = {L"crypt32.dll",  L"secur32.dll",  L"schannel.dll",
-                                            L"kerberos.dll", L"msv1_0.dll",   L"netapi32.dll",
-                                            L"dnsapi.dll",   L"iphlpapi.dll", L"nsi.dll"};
+// What WinHTTP loads by name on its first connection (the certificate
+// functions) and its first TLS connection (the security packages), on
+// platforms that do not hold those loads of a system DLL to the program's
+// search rule. What these two load in turn comes from the system folder,
+// as they do.
+const wchar_t* const kWinHttpLateLoads[] = {L"crypt32.dll", L"secur32.dll"};
 
 bool BindWinHttp(WinHttpCalls& calls) {
     HMODULE module =

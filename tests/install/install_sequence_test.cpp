@@ -582,6 +582,23 @@ TEST_F(OriginsTest, CancelDuringTheDownloadDeletesThePackageWithoutARetry) {
     ExpectOldReleaseKept(old, oldEntry);
 }
 
+// An interrupted swap whose app folder still holds a file in use: the
+// leftover cannot be cleared, so the old release cannot come back, and that
+// is what the sentence says.
+TEST_F(InstallSequenceTest, InterruptedSwapThatCannotBeMendedSaysSo) {
+    const Tree old = PlaceRelease(MakeRelease("1.0", Layout::Top), Previous());
+    fs::create_directories(AppFolder());
+    testing_support::WriteFileBytes(AppFolder() + L"\\held.dll", "held");
+    UniqueHandle holder = HoldOpen(AppFolder() + L"\\held.dll");
+    ASSERT_TRUE(Valid(holder));
+    Publish(MakeRelease("2.0", Layout::Top));
+
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, L"The earlier Movora could not be restored, so the update stopped.");
+    EXPECT_TRUE(server_.Requests().empty()) << "nothing is downloaded meanwhile";
+    EXPECT_EQ(DigestTree(Previous()), old) << "the old release stays whole aside";
+}
+
 // ---- Closing the window after the download -----------------------------------
 
 // The status text at which the window goes away; the sequence sets it on its

@@ -22,6 +22,7 @@ namespace {
 
 constexpr wchar_t kRestoreFailed[] =
     L"The earlier Movora could not be restored, so the update stopped.";
+constexpr wchar_t kFolderUnreadable[] = L"Could not read the Movora folder.";
 constexpr wchar_t kNoTempFolder[] = L"Could not find a folder for the download.";
 constexpr wchar_t kDownloadUnfinished[] = L"The download did not finish.";
 constexpr wchar_t kChecksumMismatch[] = L"The download did not match its checksum.";
@@ -63,25 +64,37 @@ Release CopyRelease() {
 // one in leaves "app.previous" as the only whole release and no app
 // executable: the shortcuts point at nothing, and the next swap would delete
 // it. Moves it back before anything else happens. Looks without creating the
-// install root. Returns false when it found such a state and could not mend
-// it; raises when the state cannot be examined.
-bool RecoverInterruptedSwap() {
+// install root. Returns false with a sentence when the folders cannot be
+// examined, or when it found such a state and could not mend it; the
+// folders are then as they were, or the old release is still whole in
+// "app.previous".
+bool RecoverInterruptedSwap(std::wstring& error) {
     const std::wstring root = LocateInstallRoot();
     if (root.empty()) {
         return true; // no install root can be found, so nothing was installed
     }
     const std::wstring app = JoinPath(root, kAppFolderName);
     const std::wstring previous = JoinPath(root, kPreviousFolderName);
-    if (raising::Exists(JoinPath(app, kAppExeName)) ||
-        !raising::Exists(JoinPath(previous, kAppExeName))) {
-        return true;
-    }
-    // What stands at the app folder path without an executable is no release.
-    if (!tolerant::RemoveTree(app)) {
+    try {
+        if (raising::Exists(JoinPath(app, kAppExeName)) ||
+            !raising::Exists(JoinPath(previous, kAppExeName))) {
+            return true;
+        }
+    } catch (const FileError&) {
+        // Nothing is known to need restoring, so no restore is claimed.
+        error = kFolderUnreadable;
         return false;
     }
-    raising::Rename(previous, app);
-    return true;
+    // What stands at the app folder path without an executable is no release.
+    try {
+        if (tolerant::RemoveTree(app)) {
+            raising::Rename(previous, app);
+            return true;
+        }
+    } catch (const FileError&) {
+    }
+    error = kRestoreFailed;
+    return false;
 }
 
 // One transfer of url into packageFile, with "Downloading" from 0. On failure
@@ -135,8 +148,9 @@ bool VerifyPackage(const std::wstring& packageFile, const std::wstring& expected
     return false;
 }
 
-// Step 16: the setup copy in the install root becomes a copy of the running
-// program, unless the program runs from it. Best effort.
+// The setup copy in the install root becomes a copy of the running program,
+// unless the program runs from it. Throws FileError when the copy is refused;
+// the caller runs it as a best-effort step.
 void RefreshSetupCopy(const std::wstring& setupCopy) {
     wchar_t buffer[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
@@ -153,7 +167,7 @@ void RefreshSetupCopy(const std::wstring& setupCopy) {
         copyAbsolute = setupCopy;
     }
     if (!PathsEqual(runningAbsolute, copyAbsolute)) {
-        tolerant::CopyFileOver(running, setupCopy);
+        raising::CopyFileOver(running, setupCopy);
     }
 }
 
@@ -189,6 +203,12 @@ bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
         return false;
     }
 
+    // A cancel that came while checking or unpacking must not cost the user
+    // their running app: nothing would start it again.
+    if (g_app.cancelRequested.load()) {
+        error = kCancelled;
+        return false;
+    }
     if (!StopRunningApp(paths.appExe)) {
         error = g_app.cancelRequested.load() ? kCancelled : kStillRunning;
         return false;
@@ -197,24 +217,28 @@ bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
         return false;
     }
 
-    // The new release is in place: nothing from here on fails the install.
+    // The new release is in place: nothing from here on fails the install,
+    // whatever a best-effort step raises (a FileError derives from nothing).
     try {
         RefreshSetupCopy(paths.setupCopy);
+    } catch (...) {
+    }
+    try {
         CreateAppShortcut(paths.appExe);
         WriteUninstallEntry(paths.appExe, paths.setupCopy, release.version);
-    } catch (const std::exception&) {
+    } catch (...) {
     }
-    {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
-        g_app.appExePath = paths.appExe;
-    }
+    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    g_app.appExePath = paths.appExe;
     return true;
 }
 
 } // namespace
 
 bool RunInstall(std::wstring& error) {
-    const wchar_t* failure = kRestoreFailed;
+    // Until the download begins only memory can run out: no sentence, so the
+    // job shows its general one.
+    const wchar_t* failure = L"";
     try {
         // Held to the end: no other setup process may move these folders meanwhile.
         const SetupLock lock = TryAcquireSetupLock();
@@ -223,8 +247,7 @@ bool RunInstall(std::wstring& error) {
             return false;
         }
         const Release release = CopyRelease();
-        if (!RecoverInterruptedSwap()) {
-            error = kRestoreFailed;
+        if (!RecoverInterruptedSwap(error)) {
             return false;
         }
         const std::wstring packageFile = GetPackageFilePath(release.version);

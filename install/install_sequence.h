@@ -6,14 +6,20 @@
 
 // Installs the release that g_app names (packageUrl, latestVersion,
 // packageSha256, copied once at the start). Runs on the worker thread and
-// holds the setup lock throughout. Never throws.
+// holds the setup lock throughout. Every FileError and std::exception becomes
+// a false result; the job around it catches whatever else might come.
 //
-// Returns true when the new release is the app folder and the setup copy, the
-// shortcuts, the Uninstall entry and g_app.appExePath are refreshed (those
-// four best effort); error is then untouched. Returns false with one sentence
-// in error otherwise:
+// Returns true when the new release is the app folder; the setup copy, the
+// shortcuts and the Uninstall entry are then refreshed as far as they go
+// (whatever they raise is swallowed) and g_app.appExePath is set; error is
+// untouched. Once the swap is done the result is always true. Returns false
+// with one sentence in error otherwise (none when memory runs out before the
+// download):
 //   "Another Movora setup is running."        another setup holds the lock;
 //                                              nothing is touched
+//   "Could not read the Movora folder."        the check for an interrupted
+//                                              swap could not examine the
+//                                              app folders; nothing is touched
 //   "The earlier Movora could not be restored, so the update stopped."
 //                                              an interrupted swap (no app
 //                                              executable, a whole release in
@@ -30,6 +36,9 @@
 //   "The download could not be unpacked."
 //   "The download did not contain Movora."
 //   "Movora is still running, so the update stopped." / "Cancelled."
+//                                              a cancel seen after the
+//                                              download ends the run before
+//                                              the app is asked to quit
 //   "Close Movora, then try again."           the app folder would not move aside
 //   "The new files could not be moved into place."
 //                                              the old release is moved back

@@ -4,6 +4,8 @@
 #include "install/locations.h"
 #include "shell/scoped.h"
 
+#include <atomic>
+
 namespace {
 
 constexpr wchar_t kTarMissingSentence[] =
@@ -13,10 +15,24 @@ constexpr wchar_t kUnpackFailedSentence[] = L"The download could not be unpacked
 // How long a terminated tar tool is waited for before giving up on it.
 constexpr DWORD kTerminatedTarWaitMs = 10000;
 
+// What the next system folder look-up answers instead of asking Windows; 1
+// (no answer can be that short) when the seam is not armed.
+std::atomic<UINT> g_injectedLookUp{1};
+
+UINT LookUpSystemFolder(wchar_t* buffer, UINT size) {
+    const UINT injected = g_injectedLookUp.exchange(1);
+    return injected == 1 ? GetSystemDirectoryW(buffer, size) : injected;
+}
+
+// The tar tool's path in the system folder; empty when the folder is unknown
+// (a bare "\tar.exe" would name a file at the root of the current drive).
 std::wstring SystemTarPath() {
     wchar_t buffer[MAX_PATH] = {};
-    GetSystemDirectoryW(buffer, MAX_PATH);
-    return std::wstring(buffer) + L"\\tar.exe";
+    const UINT length = LookUpSystemFolder(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return std::wstring();
+    }
+    return std::wstring(buffer, length) + L"\\tar.exe";
 }
 
 } // namespace
@@ -24,7 +40,7 @@ std::wstring SystemTarPath() {
 bool UnpackPackage(const std::wstring& packagePath, const std::wstring& folder, std::wstring& error,
                    DWORD timeoutMs) {
     const std::wstring tarPath = SystemTarPath();
-    if (!raising::Exists(tarPath)) {
+    if (tarPath.empty() || !raising::Exists(tarPath)) {
         error = kTarMissingSentence;
         return false;
     }
@@ -45,6 +61,9 @@ bool UnpackPackage(const std::wstring& packagePath, const std::wstring& folder, 
     UniqueHandle process(info.hProcess);
 
     if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        // Failed either way; the caller leaves the staging folder alone on
+        // this path, so a tool that outlives even this wait (stuck in a
+        // driver, say) writes into a folder nobody is removing meanwhile.
         TerminateProcess(process.get(), 1);
         WaitForSingleObject(process.get(), kTerminatedTarWaitMs);
         error = kUnpackFailedSentence;
@@ -72,3 +91,15 @@ std::wstring FindAppExecutable(const std::wstring& folder) {
     }
     return std::wstring();
 }
+
+namespace system_folder_faults {
+
+void Arm(UINT answer) {
+    g_injectedLookUp.store(answer);
+}
+
+void Disarm() {
+    g_injectedLookUp.store(1);
+}
+
+} // namespace system_folder_faults

@@ -29,7 +29,13 @@ void StartJob(JobPhase firstPhase, const wchar_t* firstMessage, Body body) {
     g_app.jobActive.store(true);
     try {
         g_app.worker = std::thread([body] {
-            body();
+            // The bodies contain their engines' errors; should the final
+            // status itself fail (no memory for its text), the job still
+            // ends inactive rather than taking the process down.
+            try {
+                body();
+            } catch (...) {
+            }
             g_app.jobActive.store(false);
         });
     } catch (const std::exception&) {
@@ -48,6 +54,18 @@ struct JobCom {
     JobCom(const JobCom&) = delete;
     JobCom& operator=(const JobCom&) = delete;
 };
+
+// Runs one engine. Whatever it raises, which its own handlers did not turn
+// into a false result, ends it as a failure without a sentence, so the job
+// shows its fallback sentence and still sets its final status.
+template <typename Engine> bool RunEngine(Engine engine, std::wstring& error) {
+    try {
+        return engine(error);
+    } catch (...) {
+        error.clear();
+        return false;
+    }
+}
 
 // The failure sentence: the engine's own, or the job's fallback.
 std::wstring FailureText(const std::wstring& error, const wchar_t* fallback) {
@@ -80,9 +98,9 @@ void CheckAndInstallJob(bool install) {
     std::wstring error;
     // The install job fetches the list again, so it installs the release that
     // is current when the user confirms.
-    bool ok = FetchReleaseList(error);
+    bool ok = RunEngine(FetchReleaseList, error);
     if (ok && install && !g_app.cancelRequested.load()) {
-        ok = RunInstall(error);
+        ok = RunEngine(RunInstall, error);
     }
 
     if (g_app.cancelRequested.load()) {
@@ -100,7 +118,7 @@ void UninstallJob() {
     std::wstring error;
     bool ok = false;
     if (!g_app.cancelRequested.load()) {
-        ok = RunUninstall(error);
+        ok = RunEngine(RunUninstall, error);
     }
 
     if (g_app.cancelRequested.load()) {

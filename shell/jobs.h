@@ -23,10 +23,11 @@ void CancelAndJoinWorker();
 // Worker thread bodies. The check job fetches the release list and ends in
 // Ready; with install it fetches the list afresh and installs, ending in Done.
 // Any failure ends in Failed with the engine's sentence, or "Something went
-// wrong." when it left none; a raised cancel flag ends in "Cancelled.".
+// wrong." when it left none or raised instead of returning; a raised cancel
+// flag ends in "Cancelled.". Each job sets exactly one final status.
 void CheckAndInstallJob(bool install);
 
 // Removes the app; Done "Movora has been removed.", or Failed with the
-// engine's sentence, "Movora could not be removed." when it left none, or
-// "Cancelled.".
+// engine's sentence, "Movora could not be removed." when it left none or
+// raised, or "Cancelled.".
 void UninstallJob();

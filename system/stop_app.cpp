@@ -62,6 +62,11 @@ bool StopRunningApp(const std::wstring& appExePath) {
     if (!ExistsOrUnknown(appExePath)) {
         return true;
     }
+    // A cancel is the window going away: nothing would start the app again,
+    // so it is not asked to quit for a run that ends anyway.
+    if (g_app.cancelRequested.load()) {
+        return false;
+    }
     SetJobProgress(L"Closing Movora", 100);
     SendQuitMessage();
 

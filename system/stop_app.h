@@ -13,8 +13,10 @@
 // Returns true at once, with no status text and no quit message, when the
 // executable is not there; true once nothing runs from the app folder and the
 // file is free; false when the cancel flag is seen or the app outlasts the
-// polls. Sets the progress "Closing Movora" (100) and no error text: callers
-// choose their own failure sentence. Never throws.
+// polls. A cancel flag already raised when it starts gives false before the
+// status text and the quit message, so the running app is left alone. Sets
+// the progress "Closing Movora" (100) and no error text: callers choose their
+// own failure sentence. Never throws.
 bool StopRunningApp(const std::wstring& appExePath);
 
 // Writes the 4 bytes "quit" to the app's pipe if an instance is listening;

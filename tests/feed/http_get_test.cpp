@@ -111,7 +111,11 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{kUrlHost255.c_str(), true, kLongHost255.c_str(), L"/p", 443, true},
         UrlCase{kUrlHost256.c_str(), false, kInvalid, L"", 0, false},
         UrlCase{kUrlLongPath.c_str(), false, kInvalid, L"", 0, false},
-        UrlCase{kUrlLongQuery.c_str(), false, kInvalid, L"", 0, false}));
+        UrlCase{kUrlLongQuery.c_str(), false, kInvalid, L"", 0, false}),
+    // Indexed: the long hosts are equal for longer than a name runs.
+    [](const ::testing::TestParamInfo<UrlCase>& info) {
+        return "Url" + std::to_string(info.index) + "_" + testing_support::CaseName(info.param.url);
+    });
 
 // ---------------------------------------------------------------------------
 // Transfers against the loopback server.
@@ -223,7 +227,10 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpStatusTest,
                          ::testing::Values(StatusCase{200, true}, StatusCase{203, true},
                                            StatusCase{299, true}, StatusCase{300, false},
                                            StatusCase{400, false}, StatusCase{404, false},
-                                           StatusCase{500, false}, StatusCase{503, false}));
+                                           StatusCase{500, false}, StatusCase{503, false}),
+                         [](const ::testing::TestParamInfo<StatusCase>& info) {
+                             return "Status" + std::to_string(info.param.status);
+                         });
 
 TEST_F(HttpGetTest, NotFoundInFileModeCreatesNoFile) {
     HttpTransfer transfer = File(L"package.zip");

@@ -7,6 +7,7 @@
 #include "shell/text.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/release_signing.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"empty document", "", "version", L""},
         ScanCase{"binary around the key",
                  std::string("\x00\xff\x01\"version\"\x00:\x02\"v\x00z\"", 20), "version",
-                 std::wstring(L"v\0z", 3)}));
+                 std::wstring(L"v\0z", 3)}),
+    [](const ::testing::TestParamInfo<ScanCase>& info) {
+        return testing_support::CaseName(info.param.name);
+    });
 
 // ---------------------------------------------------------------------------
 // RewriteDownloadUrl, with the origins of this build.
@@ -267,7 +271,10 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected("version but empty package", R"({"version":"1","package":""})"),
         Rejected("missing package", R"({"version":"1"})"),
         Rejected("not json", "<html>Service unavailable</html>"), Rejected("empty body", ""),
-        Rejected("binary", std::string("\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR\"version", 21))));
+        Rejected("binary", std::string("\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR\"version", 21))),
+    [](const ::testing::TestParamInfo<ListCase>& info) {
+        return testing_support::CaseName(info.param.name);
+    });
 
 TEST_F(ReleaseListTest, UnreachableReleaseServerFallsBackToTheDownloadOrigin) {
     StartDownloadServer(); // nothing listens on the release server origin

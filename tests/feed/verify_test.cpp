@@ -63,7 +63,10 @@ INSTANTIATE_TEST_SUITE_P(
         KnownAnswer{"exactly two buffers", Counting(524288),
                     L"61d1d9c5745bdaa4fab39240651bc242a5186b15393fd475082fcf6e84f400ab"},
         KnownAnswer{"two buffers and a byte", Counting(524289),
-                    L"5584f83643017fcea9b7d65d3d3f890b5219eb1abfcb8896a2d4ef554d4612ec"}));
+                    L"5584f83643017fcea9b7d65d3d3f890b5219eb1abfcb8896a2d4ef554d4612ec"}),
+    [](const ::testing::TestParamInfo<KnownAnswer>& info) {
+        return testing_support::CaseName(info.param.name);
+    });
 
 TEST(VerifySha256UnreadableTest, AFileThatCannotBeOpenedHashesAsEmpty) {
     TempFolder folder;
@@ -125,6 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
                   L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015a", false},
         MatchCase{"one digit differs",
                   L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ae", false},
-        MatchCase{"empty", L"", false}));
+        MatchCase{"empty", L"", false}),
+    [](const ::testing::TestParamInfo<MatchCase>& info) {
+        return testing_support::CaseName(info.param.name);
+    });
 
 } // namespace

@@ -5,6 +5,7 @@
 // and the next run must install.
 #include "install/fs_calls.h"
 #include "install/install_sequence.h"
+#include "shell/app_state.h"
 #include "system/uninstall_entry.h"
 #include "tests/install/sequence_fixture.h"
 
@@ -20,7 +21,7 @@ using namespace system_testing;
 namespace {
 
 const std::set<std::wstring> kSentences = {
-    L"The earlier Movora could not be restored, so the update stopped.",
+    L"Could not read the Movora folder.",
     L"Could not find a folder for the download.",
     L"Could not prepare the install folder.",
     L"Files left from an earlier install could not be removed.",
@@ -65,6 +66,10 @@ class FileFaultTest : public SequenceTest, public ::testing::WithParamInterface<
             oldApp_ = InstallEarlier(MakeRelease("1.0", Layout::Top));
         }
         oldEntry_ = PictureOfKey(kUninstallEntryKey);
+        {
+            std::lock_guard<std::mutex> lock(g_app.statusMutex);
+            g_app.appExePath.clear();
+        }
         if (GetParam().halfRemovedPrevious) {
             fs::create_directories(Previous() + L"\\lib");
             testing_support::WriteFileBytes(Previous() + L"\\lib\\held.dll", "held");
@@ -77,8 +82,10 @@ class FileFaultTest : public SequenceTest, public ::testing::WithParamInterface<
         EXPECT_TRUE(PackageFilesInTemp().empty()) << "a package file stayed";
         if (installed) {
             EXPECT_EQ(DigestTree(AppFolder()), release_.expectedApp);
+            EXPECT_EQ(AppExePathInState(), AppExePath()) << "\"Open Movora\" would do nothing";
             return;
         }
+        EXPECT_EQ(AppExePathInState(), L"");
         EXPECT_EQ(kSentences.count(error_), 1u) << fs::path(error_).u8string();
         EXPECT_EQ(PictureOfKey(kUninstallEntryKey), oldEntry_) << "the Uninstall entry changed";
         if (GetParam().update) {

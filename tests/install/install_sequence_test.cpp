@@ -4,6 +4,7 @@
 
 #include "feed/origins.h"
 #include "feed/release_signature.h"
+#include "install/fs_calls.h"
 #include "install/paths.h"
 #include "shell/app_state.h"
 #include "shell/jobs.h"
@@ -656,6 +657,150 @@ TEST_F(SignedOriginsTest, RefusedListDownloadsNothing) {
     EXPECT_EQ(releaseServer_.Requests()[0].target, "/releases/latest.json");
     EXPECT_TRUE(downloadServer_.Requests().empty());
     ExpectOldReleaseKept(old, oldEntry);
+}
+
+// An interrupted swap whose app folder still holds a file in use: the
+// leftover cannot be cleared, so the old release cannot come back, and that
+// is what the sentence says.
+TEST_F(InstallSequenceTest, InterruptedSwapThatCannotBeMendedSaysSo) {
+    const Tree old = PlaceRelease(MakeRelease("1.0", Layout::Top), Previous());
+    fs::create_directories(AppFolder());
+    testing_support::WriteFileBytes(AppFolder() + L"\\held.dll", "held");
+    UniqueHandle holder = HoldOpen(AppFolder() + L"\\held.dll");
+    ASSERT_TRUE(Valid(holder));
+    Publish(MakeRelease("2.0", Layout::Top));
+
+    EXPECT_FALSE(Install());
+    EXPECT_EQ(error_, L"The earlier Movora could not be restored, so the update stopped.");
+    EXPECT_TRUE(server_.Requests().empty()) << "nothing is downloaded meanwhile";
+    EXPECT_EQ(DigestTree(Previous()), old) << "the old release stays whole aside";
+}
+
+// ---- Closing the window after the download -----------------------------------
+
+// The status text at which the window goes away; the sequence sets it on its
+// own thread, so the cancel arrives exactly between two steps.
+const wchar_t* g_cancelAt = L"";
+
+void CancelAtTheChosenStep(const std::wstring& message) {
+    if (message == g_cancelAt) {
+        g_app.cancelRequested = true;
+    }
+}
+
+struct CancelCase {
+    const char* name;
+    const wchar_t* step;
+};
+
+void PrintTo(const CancelCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LateCancelTest : public SequenceTest, public ::testing::WithParamInterface<CancelCase> {
+  protected:
+    void TearDown() override {
+        SetStatusObserver(nullptr);
+        SequenceTest::TearDown();
+    }
+};
+
+// Nothing would start the app again (not even in update mode, which starts
+// it only after a successful install), so a cancelled run must leave it be.
+TEST_P(LateCancelTest, LeavesTheRunningAppRunningAndTheOldReleaseInPlace) {
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    Publish(MakeRelease("2.0", Layout::Top));
+    StartedProcess app = StartApp(AppExePath());
+    ASSERT_TRUE(app.process);
+    g_cancelAt = GetParam().step;
+    SetStatusObserver(&CancelAtTheChosenStep);
+
+    EXPECT_FALSE(Install());
+    SetStatusObserver(nullptr);
+    EXPECT_EQ(error_, L"Cancelled.");
+    // The stand-in quits soon after it reads "quit".
+    EXPECT_EQ(WaitForSingleObject(app.process.get(), 2000), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the running app was asked to quit or ended";
+    testing_support::KillProcess(app.id);
+    ExpectOldReleaseKept(old, oldEntry);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, LateCancelTest,
+                         ::testing::Values(CancelCase{"WhileChecking", L"Checking the download"},
+                                           CancelCase{"WhileUnpacking", L"Installing"}),
+                         [](const ::testing::TestParamInfo<CancelCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---- Refusals after the swap ------------------------------------------------
+
+// Once the new release is the app folder, nothing that follows may turn the
+// run into a failure: the app would be in place with "Open Movora" and the
+// update-mode launch pointing nowhere. Refuses each file call after the swap
+// in turn, counting from the last call of a whole run.
+TEST_F(InstallSequenceTest, RefusalsAfterTheSwapStillEndInstalled) {
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    auto prepare = [&] {
+        file_faults::Disarm();
+        CleanUp();
+        InstallEarlier(MakeRelease("1.0", Layout::Top));
+        Publish(release);
+        {
+            std::lock_guard<std::mutex> lock(g_app.statusMutex);
+            g_app.appExePath.clear();
+        }
+    };
+    prepare();
+    file_faults::Arm(-1, ERROR_SUCCESS);
+    ASSERT_TRUE(Install()) << Text(error_);
+    const long calls = file_faults::CallsSinceArmed();
+
+    int afterSwap = 0;
+    for (long call = calls - 1; call >= 0; --call) {
+        SCOPED_TRACE("file call " + std::to_string(call) + " of " + std::to_string(calls));
+        prepare();
+        file_faults::Arm(call, ERROR_ACCESS_DENIED);
+        const bool installed = Install();
+        file_faults::Disarm();
+        if (DigestTree(AppFolder()) != release.expectedApp) {
+            break; // the refusal came before the swap
+        }
+        ++afterSwap;
+        EXPECT_TRUE(installed) << Text(error_);
+        EXPECT_EQ(AppExePathInState(), AppExePath());
+    }
+    EXPECT_GT(afterSwap, 0) << "no file call came after the swap";
+}
+
+// ---- The interrupted-swap check cannot look -----------------------------------
+
+// Refuses each file call of the check for an interrupted swap (those before
+// the download), as a folder that denies access does, or an executable that
+// is being deleted. Nothing needed restoring, so the sentence says what
+// happened instead.
+TEST_F(InstallSequenceTest, UnreadableInstallFolderIsNoFailedRestore) {
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    int refusedBeforeDownload = 0;
+    for (long call = 0;; ++call) {
+        SCOPED_TRACE("file call " + std::to_string(call));
+        CleanUp();
+        const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+        const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+        Publish(release);
+        const size_t requests = server_.Requests().size();
+        file_faults::Arm(call, ERROR_ACCESS_DENIED);
+        const bool installed = Install();
+        file_faults::Disarm();
+        if (server_.Requests().size() != requests) {
+            break; // the download began: the check is behind
+        }
+        ++refusedBeforeDownload;
+        EXPECT_FALSE(installed);
+        EXPECT_EQ(error_, L"Could not read the Movora folder.");
+        ExpectOldReleaseKept(old, oldEntry);
+    }
+    EXPECT_GT(refusedBeforeDownload, 0);
 }
 
 } // namespace

@@ -47,10 +47,32 @@ TEST(SetupLock, NameIsGlobalAndCarriesTheAccountSid) {
     EXPECT_EQ(SetupLockName(), L"Global\\MovoraSetup-" + sid);
 }
 
+// A handle of our own to the lock's mutex. While it is open the mutex outlives
+// a holder that dies, and the next wait meets it abandoned; without it the
+// object would vanish with the holder and the next attempt create a fresh one.
+UniqueHandle KeepLockObject() {
+    UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, SetupLockName().c_str()));
+    EXPECT_TRUE(mutex) << "cannot open the lock " << GetLastError();
+    return mutex;
+}
+
+TEST(SetupLock, HolderKilledWhileTheObjectLivesOnLeavesItAbandoned) {
+    StartedProcess holder = StartLockHolder();
+    ASSERT_TRUE(holder.process);
+    UniqueHandle kept = KeepLockObject();
+    ASSERT_TRUE(kept);
+    KillProcess(holder.id);
+    // What the next setup meets in this state (the wait takes ownership).
+    EXPECT_EQ(WaitForSingleObject(kept.get(), 0), static_cast<DWORD>(WAIT_ABANDONED));
+    ReleaseMutex(kept.get());
+}
+
 TEST(SetupLock, AnotherProcessHoldingItKeepsItFromUsUntilItDies) {
     StartedProcess holder = StartLockHolder();
     ASSERT_TRUE(holder.process);
     EXPECT_FALSE(TryAcquireSetupLock()) << "taken by the other process";
+    UniqueHandle kept = KeepLockObject();
+    ASSERT_TRUE(kept);
     // Killed while holding it: abandoned, which counts as free.
     KillProcess(holder.id);
     SetupLock lock = TryAcquireSetupLock();
@@ -91,6 +113,8 @@ TEST_F(SecondInstanceTest, InstallFailsAtOnceTouchingNothing) {
     EXPECT_EQ(AppExePathInState(), L"");
 
     // Its owner killed mid-way, the lock is abandoned, and the next run goes on.
+    UniqueHandle kept = KeepLockObject();
+    ASSERT_TRUE(kept);
     KillProcess(holder.id);
     EXPECT_TRUE(Install()) << fs::path(error_).string();
 }

@@ -1,6 +1,7 @@
 #include "shell/command_line.h"
 
 #include "shell/app_state.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,13 @@ struct CommandLineCase {
     bool uninstall;
     const wchar_t* feed;
 };
+
+// The command line as typed (its texts are ASCII).
+void PrintTo(const CommandLineCase& c, std::ostream* out) {
+    for (const wchar_t* ch = c.line; *ch != L'\0'; ++ch) {
+        *out << static_cast<char>(*ch < 128 ? *ch : '?');
+    }
+}
 
 class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {
   protected:
@@ -54,6 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{L"MovoraSetup.exe --feed= --updates -update /uninstall", false, false,
                         kDefault},
         CommandLineCase{L"\"C:\\Program Files\\MovoraSetup.exe\" --uninstall", false, true,
-                        kDefault}));
+                        kDefault}),
+    [](const ::testing::TestParamInfo<CommandLineCase>& info) {
+        return testing_support::CaseName(info.param.line, 80);
+    });
 
 } // namespace

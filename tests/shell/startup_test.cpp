@@ -13,6 +13,10 @@ struct SizeCase {
     LONG height;
 };
 
+void PrintTo(const SizeCase& c, std::ostream* out) {
+    *out << c.dpi << " dpi: " << c.width << " x " << c.height;
+}
+
 class WindowSizeTest : public ::testing::TestWithParam<SizeCase> {};
 
 TEST_P(WindowSizeTest, ScalesTheLogicalSizeByTheDpi) {
@@ -25,7 +29,10 @@ INSTANTIATE_TEST_SUITE_P(Dpi, WindowSizeTest,
                          ::testing::Values(SizeCase{96, 480, 560}, SizeCase{120, 600, 700},
                                            SizeCase{144, 720, 840}, SizeCase{192, 960, 1120},
                                            // MulDiv rounds to nearest: 480*97/96 = 485.0
-                                           SizeCase{97, 485, 566}));
+                                           SizeCase{97, 485, 566}),
+                         [](const ::testing::TestParamInfo<SizeCase>& info) {
+                             return "Dpi" + std::to_string(info.param.dpi);
+                         });
 
 TEST(CenterInWorkArea, CentresInTheWorkAreaNotTheMonitor) {
     // A 1920 x 1080 monitor with a 40-pixel taskbar at the bottom.

@@ -299,4 +299,40 @@ void KillProcessesInside(const std::wstring& folder) {
     }
 }
 
+namespace {
+
+template <typename Char>
+std::string NameFromText(std::basic_string_view<Char> text, size_t maxLength) {
+    std::string name;
+    bool wordStart = true;
+    for (const Char c : text) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool digit = c >= '0' && c <= '9';
+        if (!letter && !digit) {
+            wordStart = true;
+            continue;
+        }
+        if (name.size() == maxLength) {
+            break;
+        }
+        char ascii = static_cast<char>(c);
+        if (wordStart && letter && ascii >= 'a') {
+            ascii = static_cast<char>(ascii - 'a' + 'A');
+        }
+        name += ascii;
+        wordStart = false;
+    }
+    return name.empty() ? std::string("Empty") : name;
+}
+
+} // namespace
+
+std::string CaseName(std::wstring_view text, size_t maxLength) {
+    return NameFromText(text, maxLength);
+}
+
+std::string CaseName(std::string_view text, size_t maxLength) {
+    return NameFromText(text, maxLength);
+}
+
 } // namespace testing_support

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace testing_support {
@@ -92,5 +93,14 @@ bool RunHostProgram(const std::string& commandLine, const std::function<bool()>&
 // image paths itself and compares them itself, so clean-up still works when
 // the program's own process matching is what a test caught failing.
 void KillProcessesInside(const std::wstring& folder);
+
+// A parameterised case's name for the test list, made from free text (a
+// description, a command line, a URL): its ASCII letters and digits, each
+// word after a space or sign starting with a capital, at most maxLength
+// characters; "Empty" for text without any. GoogleTest refuses two equal
+// names in one table, so a table whose texts could meet within maxLength
+// puts the case's index in front.
+std::string CaseName(std::wstring_view text, size_t maxLength = 48);
+std::string CaseName(std::string_view text, size_t maxLength = 48);
 
 } // namespace testing_support

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <ostream>
 
@@ -236,6 +237,85 @@ TEST_F(JobsTest, UninstallKeepsTheEngineSentence) {
     StartUninstallJob();
     ASSERT_TRUE(PumpUntilJobEnded());
     ExpectStatus(Failed, L"Some Movora files are still in use.");
+}
+
+// ---------------------------------------------------------------------------
+// Whatever escapes an engine, the job ends with its final status.
+
+// Something no engine handler expects (it derives from nothing), raised from
+// inside an engine's step through the status observer, which the engines
+// call on the worker thread.
+struct UnexpectedError {};
+
+const wchar_t* g_raiseAt = L"";
+DWORD g_uiThread = 0;
+
+void RaiseOnTheWorker(const std::wstring& message) {
+    if (message == g_raiseAt && GetCurrentThreadId() != g_uiThread) {
+        throw UnexpectedError{};
+    }
+}
+
+struct EscapeCase {
+    const char* name;
+    void (*start)();
+    const wchar_t* raiseAt; // a step the engine reports
+    const wchar_t* fallback;
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class EscapedErrorTest : public JobsTest, public ::testing::WithParamInterface<EscapeCase> {
+  protected:
+    void TearDown() override {
+        SetStatusObserver(nullptr);
+        JobsTest::TearDown();
+    }
+};
+
+TEST_P(EscapedErrorTest, EndsTheJobWithItsFallbackSentence) {
+    g_uiThread = GetCurrentThreadId();
+    g_raiseAt = GetParam().raiseAt;
+    SetStatusObserver(&RaiseOnTheWorker);
+    GetParam().start();
+    ASSERT_TRUE(PumpUntilJobEnded());
+    SetStatusObserver(nullptr);
+    ExpectStatus(Failed, GetParam().fallback);
+    CancelAndJoinWorker();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, EscapedErrorTest,
+    ::testing::Values(EscapeCase{"Install", [] { StartCheckOrInstallJob(true); }, L"Downloading",
+                                 L"Something went wrong."},
+                      EscapeCase{"Uninstall", [] { StartUninstallJob(); }, L"Removing Movora",
+                                 L"Movora could not be removed."}),
+    [](const ::testing::TestParamInfo<EscapeCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// A job counts as active until its final status is out, so no start can slip
+// in between the last step and the result and be overwritten by it.
+
+std::atomic<int> g_activeAtFinal{-1};
+
+void NoteActiveAtFinal(const std::wstring& message) {
+    if (message == L"Ready to install.") {
+        g_activeAtFinal = g_app.jobActive.load() ? 1 : 0;
+    }
+}
+
+TEST_F(JobsTest, JobIsActiveWhenItsFinalStatusIsSet) {
+    g_activeAtFinal = -1;
+    SetStatusObserver(&NoteActiveAtFinal);
+    StartCheckOrInstallJob(false);
+    const bool ended = PumpUntilJobEnded();
+    SetStatusObserver(nullptr);
+    ASSERT_TRUE(ended);
+    ExpectStatus(Ready, L"Ready to install.");
+    EXPECT_EQ(g_activeAtFinal.load(), 1);
+    CancelAndJoinWorker();
 }
 
 } // namespace

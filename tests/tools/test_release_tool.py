@@ -670,10 +670,18 @@ class SignedListTest(Workspace):
         content = integer(r) + integer(s)
         return b"\x30" + bytes([len(content)]) + content
 
+    def signed(self, document):
+        """document with a signature of this test's key over its values
+        added, the way a tool other than publish might sign."""
+        message = signing.signed_message(signing.document_values(document))
+        signature = signing.sign(signing.load_signing_key(self.key), message).hex()
+        return document.replace(b"{", b'{"signature": "%s", ' % signature.encode(), 1)
+
     def test_verify_refuses_a_changed_list_and_ignores_what_the_program_ignores(self):
         document = self.publish()
         values = json.loads(document)
         signature = values["signature"]
+        package = values["package"]
 
         def replaced(old, new):
             self.assertIn(old, document)
@@ -711,8 +719,13 @@ class SignedListTest(Workspace):
              "is not 128 hexadecimal digits"),
             ("a bit flipped in s", replaced(signature.encode(), signature[:-1].encode()
                                             + (b"0" if signature[-1] != "0" else b"1")), refused),
-            ("sha256 removed", replaced(b'"sha256": ' + value("sha256") + b",", b""),
-             'it gives no "sha256"'),
+            ("sha256 removed", replaced(b'"sha256": ' + value("sha256") + b",", b""), refused),
+            ("signed without sha256", self.signed(b'{"version": "2.0", "package": "%s"}'
+                                                  % package.encode()),
+             "The release list gives no checksum for the package."),
+            ("signed without a package", self.signed(b'{"version": "2.0", "sha256": "%s"}'
+                                                     % values["sha256"].encode()),
+             "The release list is missing a version."),
             # What a cache or a person may change without touching a value.
             ("signature in capitals", replaced(signature.encode(), signature.upper().encode()),
              None),

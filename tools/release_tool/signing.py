@@ -31,8 +31,9 @@ SIGNATURE_KEY = "signature"
 SIGNED_KEYS = ("version", "package", "notes", "sha256")
 MESSAGE_HEADER = b"MovoraSetup release list 1\n"
 
-# The sentence the setup program shows when a list fails its check.
+# The sentences the setup program shows when a list fails its check.
 NOT_SIGNED = "The release list is not signed by Movora."
+NO_CHECKSUM = "The release list gives no checksum for the package."
 
 # The public halves of the key pairs in tests/keys. Their private halves are
 # in the repository, so a signature made with one proves nothing.
@@ -256,17 +257,15 @@ def signature_matches(point, message, signature):
 
 def check_document(document, points):
     """Checks a release list as the setup program built with these public keys
-    does and returns (version, the key that signed it); refuses, starting with
-    the program's own sentence, a list that the program would refuse."""
+    does, in its order, and returns (version, the key that signed it); refuses
+    a list the program would refuse with the program's sentence and, where it
+    is "not signed", the reason."""
     signature_text = extract_json_bytes(document, SIGNATURE_KEY)
     if not signature_text:
         raise Refusal(f'{NOT_SIGNED[:-1]}: it has no "{SIGNATURE_KEY}".')
     if not _HEX_SIGNATURE.fullmatch(signature_text):
         raise Refusal(f'{NOT_SIGNED[:-1]}: its "{SIGNATURE_KEY}" is not 128 hexadecimal digits.')
     values = document_values(document)
-    if not values["sha256"]:
-        raise Refusal(f'{NOT_SIGNED[:-1]}: it gives no "sha256", so a signature would not '
-                      "cover the package.")
     message = signed_message(values)
     signature = bytes.fromhex(signature_text.decode("ascii"))
     signer = next((p for p in points if signature_matches(p, message, signature)), None)
@@ -274,6 +273,9 @@ def check_document(document, points):
         raise Refusal(f"{NOT_SIGNED[:-1]}: its signature was not made with "
                       f"{'this key' if len(points) == 1 else 'either key'}, or its values "
                       "were changed after signing.")
+    # The signature covers the package only through its checksum.
+    if not values["sha256"]:
+        raise Refusal(NO_CHECKSUM)
     if not values["version"] or not values["package"]:
         raise Refusal("The release list is missing a version.")
     return values["version"].decode("utf-8", "replace"), signer

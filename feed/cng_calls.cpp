@@ -13,7 +13,10 @@ bool BindCng(CngCalls& calls) {
            BindEntryPoint(module, "BCryptHashData", calls.hashData) &&
            BindEntryPoint(module, "BCryptFinishHash", calls.finishHash) &&
            BindEntryPoint(module, "BCryptDestroyHash", calls.destroyHash) &&
-           BindEntryPoint(module, "BCryptCloseAlgorithmProvider", calls.closeAlgorithmProvider);
+           BindEntryPoint(module, "BCryptCloseAlgorithmProvider", calls.closeAlgorithmProvider) &&
+           BindEntryPoint(module, "BCryptImportKeyPair", calls.importKeyPair) &&
+           BindEntryPoint(module, "BCryptVerifySignature", calls.verifySignature) &&
+           BindEntryPoint(module, "BCryptDestroyKey", calls.destroyKey);
 }
 
 } // namespace

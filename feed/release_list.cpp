@@ -2,6 +2,8 @@
 
 #include "feed/http_get.h"
 #include "feed/origins.h"
+#include "feed/release_keys.h"
+#include "feed/release_signature.h"
 #include "shell/app_state.h"
 #include "shell/text.h"
 
@@ -41,10 +43,28 @@ bool FetchReleaseList(std::wstring& error) {
     }
 
     const std::string_view document(transfer.body.data(), transfer.body.size());
-    const std::wstring version = ExtractJsonString(document, "version");
-    std::wstring package = ExtractJsonString(document, "package");
-    std::wstring notes = ExtractJsonString(document, "notes");
-    const std::wstring sha256 = ExtractJsonString(document, "sha256");
+    const ReleaseListValues values{
+        ExtractJsonBytes(document, "version"), ExtractJsonBytes(document, "package"),
+        ExtractJsonBytes(document, "notes"), ExtractJsonBytes(document, "sha256")};
+    // A build with keys takes nothing from a list its team has not signed,
+    // whichever origin served it; the signature covers the package only
+    // through its checksum, so a signed list must name one.
+    const std::string_view trustedKeys = TrustedReleaseKeys();
+    if (!trustedKeys.empty()) {
+        if (!VerifyReleaseSignature(ReleaseListMessage(values),
+                                    ExtractJsonBytes(document, "signature"), trustedKeys)) {
+            error = L"The release list is not signed by Movora.";
+            return false;
+        }
+        if (values.sha256.empty()) {
+            error = L"The release list gives no checksum for the package.";
+            return false;
+        }
+    }
+    const std::wstring version = Utf8ToWide(values.version);
+    std::wstring package = Utf8ToWide(values.package);
+    std::wstring notes = Utf8ToWide(values.notes);
+    const std::wstring sha256 = Utf8ToWide(values.sha256);
     if (version.empty() || package.empty()) {
         error = L"The release list is missing a version.";
         return false;
@@ -70,24 +90,28 @@ bool FetchReleaseList(std::wstring& error) {
 }
 
 std::wstring ExtractJsonString(std::string_view document, std::string_view key) {
+    return Utf8ToWide(ExtractJsonBytes(document, key));
+}
+
+std::string ExtractJsonBytes(std::string_view document, std::string_view key) {
     std::string needle;
     needle.reserve(key.size() + 2);
     needle.append(1, '"').append(key).append(1, '"');
     const size_t keyAt = document.find(needle);
     if (keyAt == std::string_view::npos) {
-        return std::wstring();
+        return std::string();
     }
     const size_t afterKey = keyAt + needle.size();
     if (afterKey >= document.size()) {
-        return std::wstring();
+        return std::string();
     }
     const size_t colon = document.find(':', afterKey);
     if (colon == std::string_view::npos) {
-        return std::wstring();
+        return std::string();
     }
     const size_t openingQuote = document.find('"', colon + 1);
     if (openingQuote == std::string_view::npos) {
-        return std::wstring();
+        return std::string();
     }
 
     std::string value;
@@ -106,7 +130,7 @@ std::wstring ExtractJsonString(std::string_view document, std::string_view key) 
             value.push_back(byte);
         }
     }
-    return Utf8ToWide(value);
+    return value;
 }
 
 std::wstring RewriteDownloadUrl(const std::wstring& url) {

@@ -13,8 +13,11 @@ inline constexpr size_t kReleaseNotesLimit = 180;
 // once more from the download origin. On success stores version, package URL,
 // notes (cut to kReleaseNotesLimit units) and sha256 in g_app, all four at
 // once under statusMutex, and returns true; a list that came from the download
-// origin also has its package URL moved there. On failure returns false with
-// one sentence in error and leaves g_app's release values as they were.
+// origin also has its package URL moved there. When this build trusts release
+// signing keys, the list's "signature" has to verify over its four values and
+// the list has to name a sha256 before anything is stored. On failure returns
+// false with one sentence in error and leaves g_app's release values as they
+// were.
 bool FetchReleaseList(std::wstring& error);
 
 // The string value of the first quoted occurrence of key anywhere in the
@@ -23,8 +26,13 @@ bool FetchReleaseList(std::wstring& error);
 // end of the document. Escapes: \n gives a line feed, \r nothing, any other
 // escaped byte itself (\t stays the letter t, \u00e9 stays "u00e9"). Empty
 // when the key, the colon or the opening quote is missing. Never reads past
-// the document.
+// the document. Utf8ToWide of ExtractJsonBytes.
 std::wstring ExtractJsonString(std::string_view document, std::string_view key);
+
+// The bytes ExtractJsonString widens: what the scanner collects for key,
+// after its escape handling. These are the bytes a release list's signature
+// covers.
+std::string ExtractJsonBytes(std::string_view document, std::string_view key);
 
 // url with its first occurrence of the release server origin replaced by the
 // download origin; empty when url does not contain the release server origin.

@@ -778,6 +778,38 @@ class SignedListTest(Workspace):
                 self.assertIn(expected, result.stderr)
 
 
+class SharedVectorTest(unittest.TestCase):
+    """The same message and the same signed list as the program's own tests
+    (tests/feed/release_signature_test.cpp): the port builds the message the
+    program builds and accepts exactly the signature the program accepts."""
+
+    def test_the_message_of_the_programs_vector(self):
+        values = {"version": b"2.0.1", "package": b"https://releases.example/p/Movora-2.0.1.zip",
+                  "notes": b"Faster start.\nCaf\xc3\xa9", "sha256": b"a" * 64}
+        self.assertEqual(signing.signed_message(values),
+                         b"MovoraSetup release list 1\n5:2.0.1\n"
+                         b"43:https://releases.example/p/Movora-2.0.1.zip\n"
+                         b"19:Faster start.\nCaf\xc3\xa9\n64:" + b"a" * 64 + b"\n")
+        self.assertEqual(signing.signed_message({}),
+                         b"MovoraSetup release list 1\n0:\n0:\n0:\n0:\n")
+
+    def test_the_list_the_program_accepts(self):
+        document = (
+            b'{"version": "1.2.0",\n'
+            b' "package": "https://releases.movora.app/releases/Movora-1.2.0.zip",\n'
+            b' "notes": "Caf\xc3\xa9 \\"quoted\\"\\r\\nsecond line",\n'
+            b' "sha256": "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08",\n'
+            b' "signature": '
+            b'"ccff88b6d08919342007a5e150d258ab58cb33aec98ff7d2436c64932f148878'
+            b'03fbe7d6087d62bdb8334ce1f9f457f7a07c56be3506a5e01c695db30fb0e101"}')
+        first, second = (bytes.fromhex(pub_file(f"TEST-ONLY-release-signing-key{n}"))
+                         for n in ("", "-2"))
+        self.assertEqual(signing.check_document(document, [second]), ("1.2.0", second))
+        with self.assertRaises(Refusal) as refused:
+            signing.check_document(document, [first])
+        self.assertIn("The release list is not signed by Movora", str(refused.exception))
+
+
 class SigningKeyRefusalsTest(Workspace):
     """publish refuses a key it must not sign with, in one sentence, before it
     writes anything."""

@@ -6,14 +6,20 @@
 #include "shell/app_state.h"
 #include "shell/text.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/release_signing.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace fs = std::filesystem;
 using testing_support::HttpTestServer;
 using testing_support::ScriptedResponse;
+using testing_support::SignedReleaseList;
+using testing_support::TestKey;
+using testing_support::TestPublicKey;
+using testing_support::TrustedKeysScope;
 
 namespace {
 
@@ -344,6 +350,232 @@ TEST_F(ReleaseListTest, InvalidFeedUrlIsReportedAsSuch) {
     EXPECT_FALSE(FetchReleaseList(error));
     EXPECT_EQ(error, L"The download address is not valid.");
     EXPECT_TRUE(downloadServer_.Requests().empty());
+}
+
+// ---------------------------------------------------------------------------
+// Signed release lists, with the test keys trusted as a signed build trusts
+// its own.
+
+// Notes longer than the 180 units kept, with escapes: the signature covers
+// them whole, as the scanner collects them.
+const std::string kLongNotes =
+    "Faster start \"for real\"\n" + std::string(150, 'n') + " and a long tail after the cut";
+
+ReleaseListValues SignedValues() {
+    return ReleaseListValues{"2.0.1", ReleaseServerOrigin() + "/packages/Movora-2.0.1.zip",
+                             kLongNotes, std::string(64, 'c')};
+}
+
+// The signed list with one value replaced after signing.
+std::string Tampered(std::string ReleaseListValues::*field, const std::string& value) {
+    ReleaseListValues served = SignedValues();
+    served.*field = value;
+    return testing_support::ReleaseListJson(
+        served, testing_support::SignMessage(ReleaseListMessage(SignedValues()), TestKey::First));
+}
+
+// The signed list carrying signature in place of its own.
+std::string WithSignature(const std::function<std::string(std::string)>& change) {
+    return testing_support::ReleaseListJson(
+        SignedValues(),
+        change(testing_support::SignMessage(ReleaseListMessage(SignedValues()), TestKey::First)));
+}
+
+class SignedListTest : public ReleaseListTest {
+  protected:
+    void ExpectSignedReleasePublished(const std::string& packageOrigin) {
+        const Release r = CurrentRelease();
+        EXPECT_EQ(r.version, L"2.0.1");
+        EXPECT_EQ(r.package, Utf8ToWide(packageOrigin) + L"/packages/Movora-2.0.1.zip");
+        EXPECT_EQ(r.notes, Utf8ToWide(kLongNotes).substr(0, kReleaseNotesLimit));
+        EXPECT_EQ(r.sha, std::wstring(64, L'c'));
+    }
+    const TrustedKeysScope trusted_{testing_support::BothTestKeys()};
+};
+
+class SignedByEitherKeyTest : public SignedListTest,
+                              public ::testing::WithParamInterface<TestKey> {};
+
+TEST_P(SignedByEitherKeyTest, SignedListPublishesItsValues) {
+    StartReleaseServer();
+    releaseServer_.Script("/releases/latest.json",
+                          ScriptedResponse{200, SignedReleaseList(SignedValues(), GetParam())});
+    std::wstring error = L"untouched";
+    ASSERT_TRUE(FetchReleaseList(error)) << fs::path(error).string();
+    EXPECT_EQ(error, L"untouched");
+    ExpectSignedReleasePublished(ReleaseServerOrigin());
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, SignedByEitherKeyTest,
+                         ::testing::Values(TestKey::First, TestKey::Second),
+                         [](const ::testing::TestParamInfo<TestKey>& info) {
+                             return info.param == TestKey::First ? "FirstKey" : "SecondKey";
+                         });
+
+TEST_F(SignedListTest, LayoutKeyOrderAndOtherKeysDoNotMatter) {
+    const ReleaseListValues v = SignedValues();
+    const std::string signature =
+        testing_support::SignMessage(ReleaseListMessage(v), TestKey::Second);
+    const std::string notes =
+        R"(Faster start \"for real\"\n)" + std::string(150, 'n') + " and a long tail after the cut";
+    const std::string documents[] = {
+        // Compact, one line.
+        "{\"version\":\"2.0.1\",\"package\":\"" + v.package + "\",\"notes\":\"" + notes +
+            "\",\"sha256\":\"" + v.sha256 + "\",\"signature\":\"" + signature + "\"}",
+        // Another order, other keys, tabs and CRLF line ends, the signature first.
+        "{\r\n\t\"signature\" : \"" + signature + "\",\r\n\t\"channel\": \"stable\",\r\n\t" +
+            "\"mirror\": {\"region\": \"eu\"},\r\n\t\"sha256\" :\t\"" + v.sha256 +
+            "\",\r\n\t\"notes\": \"" + notes + "\",\r\n\t\"size\": 1234,\r\n\t\"package\": \"" +
+            v.package + "\",\r\n\t\"version\": \"2.0.1\"\r\n}\r\n",
+        // The same characters written with other escapes (\/ is /, \r is nothing).
+        "{\"version\":\"2.0.1\",\"package\":\"" + ReleaseServerOrigin() +
+            R"(\/packages\/Movora-2.0.1.zip","notes":")" + notes + R"(","sha256":")" + v.sha256 +
+            R"(\r","signature":")" + signature + "\"}"};
+    StartReleaseServer();
+    for (const std::string& document : documents) {
+        SCOPED_TRACE(document);
+        SetRelease(L"old", L"old-package", L"old notes", L"old-sha");
+        releaseServer_.Script("/releases/latest.json", ScriptedResponse{200, document});
+        std::wstring error;
+        ASSERT_TRUE(FetchReleaseList(error)) << fs::path(error).string();
+        ExpectSignedReleasePublished(ReleaseServerOrigin());
+    }
+}
+
+struct RefusedCase {
+    const char* name;
+    std::function<std::string()> document;
+    const wchar_t* sentence;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const wchar_t kNotSigned[] = L"The release list is not signed by Movora.";
+
+// Trusts only the first key, so the second one is "another key".
+class RefusedListTest : public ReleaseListTest, public ::testing::WithParamInterface<RefusedCase> {
+  protected:
+    const TrustedKeysScope trusted_{TestPublicKey(TestKey::First)};
+};
+
+TEST_P(RefusedListTest, RefusesWithTheSentenceAndKeepsTheOldRelease) {
+    const RefusedCase& c = GetParam();
+    StartReleaseServer();
+    releaseServer_.Script("/releases/latest.json", ScriptedResponse{200, c.document()});
+    std::wstring error;
+    EXPECT_FALSE(FetchReleaseList(error));
+    EXPECT_EQ(error, c.sentence);
+    ExpectOldReleaseKept();
+    EXPECT_EQ(releaseServer_.Requests().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedListTest,
+    ::testing::Values(
+        RefusedCase{"VersionChanged", [] { return Tampered(&ReleaseListValues::version, "2.0.2"); },
+                    kNotSigned},
+        RefusedCase{"PackageChanged",
+                    [] {
+                        return Tampered(&ReleaseListValues::package,
+                                        "https://evil.example/Movora-2.0.1.zip");
+                    },
+                    kNotSigned},
+        RefusedCase{"NotesChanged",
+                    [] { return Tampered(&ReleaseListValues::notes, kLongNotes + "!"); },
+                    kNotSigned},
+        RefusedCase{"NotesChangedAfterTheCut",
+                    [] { return Tampered(&ReleaseListValues::notes, kLongNotes.substr(0, 180)); },
+                    kNotSigned},
+        RefusedCase{"Sha256Changed",
+                    [] { return Tampered(&ReleaseListValues::sha256, std::string(64, 'd')); },
+                    kNotSigned},
+        RefusedCase{"Sha256Dropped", [] { return Tampered(&ReleaseListValues::sha256, ""); },
+                    kNotSigned},
+        RefusedCase{"AnotherKeysSignature",
+                    [] { return SignedReleaseList(SignedValues(), TestKey::Second); }, kNotSigned},
+        RefusedCase{"TruncatedSignature",
+                    [] { return WithSignature([](std::string s) { return s.substr(0, 127); }); },
+                    kNotSigned},
+        RefusedCase{"SignatureOneByteShort",
+                    [] { return WithSignature([](std::string s) { return s.substr(0, 126); }); },
+                    kNotSigned},
+        RefusedCase{"OverlongSignature",
+                    [] { return WithSignature([](std::string s) { return s + "00"; }); },
+                    kNotSigned},
+        RefusedCase{
+            "NonHexSignature",
+            [] { return WithSignature([](std::string s) { return s.replace(70, 1, "g"); }); },
+            kNotSigned},
+        RefusedCase{"SignatureWithBlanks",
+                    [] { return WithSignature([](std::string s) { return " " + s + " "; }); },
+                    kNotSigned},
+        RefusedCase{"EmptySignature",
+                    [] {
+                        std::string list = testing_support::ReleaseListJson(SignedValues(), "");
+                        return list.insert(1, "\"signature\": \"\",");
+                    },
+                    kNotSigned},
+        RefusedCase{"MissingSignature",
+                    [] { return testing_support::ReleaseListJson(SignedValues(), ""); },
+                    kNotSigned},
+        RefusedCase{"SignedWithoutSha256",
+                    [] {
+                        ReleaseListValues v = SignedValues();
+                        v.sha256.clear();
+                        return SignedReleaseList(v);
+                    },
+                    L"The release list gives no checksum for the package."}),
+    [](const ::testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
+
+TEST_F(SignedListTest, SignedListFromTheDownloadOriginIsAccepted) {
+    StartDownloadServer(); // nothing listens on the release server origin
+    downloadServer_.Script("/releases/latest.json",
+                           ScriptedResponse{200, SignedReleaseList(SignedValues())});
+    std::wstring error;
+    ASSERT_TRUE(FetchReleaseList(error)) << fs::path(error).string();
+    // Signed on the release server origin, moved to the download origin after the check.
+    ExpectSignedReleasePublished(DownloadOrigin());
+}
+
+TEST_F(SignedListTest, ListFromTheDownloadOriginMustVerifyToo) {
+    StartDownloadServer();
+    downloadServer_.Script("/releases/latest.json",
+                           ScriptedResponse{200, Tampered(&ReleaseListValues::package,
+                                                          DownloadOrigin() + "/evil.zip")});
+    std::wstring error;
+    EXPECT_FALSE(FetchReleaseList(error));
+    EXPECT_EQ(error, kNotSigned);
+    ExpectOldReleaseKept();
+}
+
+TEST_F(SignedListTest, RefusedListIsNotFetchedAgainFromTheDownloadOrigin) {
+    StartReleaseServer();
+    releaseServer_.Script("/releases/latest.json",
+                          ScriptedResponse{200, Tampered(&ReleaseListValues::version, "9.9")});
+    StartDownloadServer();
+    downloadServer_.Script("/releases/latest.json",
+                           ScriptedResponse{200, SignedReleaseList(SignedValues())});
+    std::wstring error;
+    EXPECT_FALSE(FetchReleaseList(error));
+    EXPECT_EQ(error, kNotSigned);
+    EXPECT_TRUE(downloadServer_.Requests().empty()) << "the fallback is for failed transfers";
+    ExpectOldReleaseKept();
+}
+
+// Without trusted keys (this test build's own program) a "signature" key is
+// just another key: neither checked nor needed, and no checksum is required.
+TEST_F(ReleaseListTest, UnsignedBuildIgnoresASignature) {
+    StartReleaseServer();
+    releaseServer_.Script("/releases/latest.json",
+                          ScriptedResponse{200, R"({"version": "3.0", "package": "https://h/p.zip",
+                                                    "signature": "not a signature"})"});
+    std::wstring error;
+    ASSERT_TRUE(FetchReleaseList(error)) << fs::path(error).string();
+    const Release r = CurrentRelease();
+    EXPECT_EQ(r.version, L"3.0");
+    EXPECT_EQ(r.sha, L"");
 }
 
 } // namespace

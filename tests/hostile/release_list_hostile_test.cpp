@@ -3,14 +3,18 @@
 // the shapes that matter, then seeded random and mutated ones.
 #include "feed/http_get.h"
 #include "feed/release_list.h"
+#include "feed/release_signature.h"
 #include "shell/app_state.h"
 #include "shell/text.h"
 #include "tests/hostile/hostile_support.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/release_signing.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <filesystem>
 #include <optional>
 
@@ -411,6 +415,101 @@ TEST_F(FetchHostileTest, RandomAndMutatedListsPublishAllOrNothing) {
     }
     std::printf("[hostile] fetch, random lists: %zu published, %zu refused\n", successes_,
                 fetches_ - successes_);
+}
+
+// ---------------------------------------------------------------------------
+// Signatures. Malformed signature texts on fenced buffers never verify, crash
+// or hang; and a build with keys publishes a mutated signed list only when the
+// scanner still reads the signed values and the signature from it.
+
+using testing_support::TestKey;
+
+const ReleaseListValues kSignedValues{"4.2.0", "https://h/releases/Movora-4.2.0.zip",
+                                      "Signed notes \"quoted\"\nline two", std::string(64, 'e')};
+
+std::string Lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A signature text: a mutation of the real one, random hexadecimal digits of
+// about the right length, or random trouble bytes.
+std::string HostileSignature(std::mt19937& rng, const std::string& real) {
+    switch (Pick(rng, 0, 3)) {
+    case 0:
+        return hostile::Mutate(real, rng, 4);
+    case 1:
+        return hostile::RandomBytes(rng, Pick(rng, 120, 136), "0123456789abcdefABCDEF");
+    case 2:
+        return hostile::RandomBytes(rng, Pick(rng, 0, 300), hostile::kScannerTroubleBytes);
+    default:
+        return hostile::RandomBytes(rng, 128, {});
+    }
+}
+
+TEST(SignatureHostileTest, MalformedAndMutatedSignaturesNeverVerify) {
+    const std::string message = ReleaseListMessage(kSignedValues);
+    const std::string real = testing_support::SignMessage(message, TestKey::First);
+    const std::string keys = testing_support::BothTestKeys();
+    ASSERT_TRUE(VerifyReleaseSignature(message, real, keys));
+    hostile::RandomRun run = hostile::StartRandomRun("signature texts", 0x5eed0004, 2000);
+    for (size_t i = 0; i < run.inputs; ++i) {
+        const std::string text = HostileSignature(run.rng, real);
+        hostile::SetCurrentInput("signature " + Describe(text));
+        // Only the real signature, in any letter case, is a signature.
+        const bool expected = Lowered(text) == real;
+        for (const Fence fence : {Fence::After, Fence::Before}) {
+            const FencedBytes fenced(text, fence);
+            ASSERT_EQ(VerifyReleaseSignature(message, fenced.view(), keys), expected)
+                << "input " << i << ": " << Describe(text);
+        }
+    }
+}
+
+class SignedFetchHostileTest : public FetchHostileTest {
+  protected:
+    const testing_support::TrustedKeysScope trusted_{testing_support::BothTestKeys()};
+};
+
+TEST_F(SignedFetchHostileTest, MutatedSignedListsPublishOnlyTheSignedValues) {
+    const std::string signature =
+        testing_support::SignMessage(ReleaseListMessage(kSignedValues), TestKey::Second);
+    const std::string signedList = testing_support::ReleaseListJson(kSignedValues, signature);
+    hostile::RandomRun run =
+        hostile::StartRandomRun("fetch, mutated signed lists", 0x5eed0005, 300);
+    size_t published = 0;
+    for (size_t i = 0; i < run.inputs; ++i) {
+        // One in ten served as signed, so the accepting path is walked too.
+        const std::string document =
+            Chance(run.rng, 10) ? signedList : hostile::Mutate(signedList, run.rng, 4);
+        SCOPED_TRACE("input " + std::to_string(i) + ": " + Describe(document));
+        server_.Script("/releases/latest.json", ScriptedResponse{200, document});
+        const Release before{L"sentinel", L"sentinel package", L"sentinel notes", L"sentinel sha"};
+        Store(before);
+
+        std::wstring error;
+        const bool fetched = FetchReleaseList(error);
+        const ReleaseListValues read{
+            ExtractJsonBytes(document, "version"), ExtractJsonBytes(document, "package"),
+            ExtractJsonBytes(document, "notes"), ExtractJsonBytes(document, "sha256")};
+        const bool intact =
+            read.version == kSignedValues.version && read.package == kSignedValues.package &&
+            read.notes == kSignedValues.notes && read.sha256 == kSignedValues.sha256 &&
+            Lowered(ExtractJsonBytes(document, "signature")) == signature;
+        ASSERT_EQ(fetched, intact) << fs::path(error).string();
+        if (fetched) {
+            ++published;
+            EXPECT_EQ(Current().version, L"4.2.0");
+            EXPECT_EQ(Current().sha, std::wstring(64, L'e'));
+        } else {
+            EXPECT_EQ(error, L"The release list is not signed by Movora.");
+            EXPECT_TRUE(Current() == before) << "release values changed by a refused list";
+        }
+    }
+    EXPECT_GT(published, 0u) << "the signed list itself was never served";
+    std::printf("[hostile] fetch, mutated signed lists: %zu published, %zu refused\n", published,
+                run.inputs - published);
 }
 
 } // namespace

@@ -3,11 +3,14 @@
 #include "install/install_sequence.h"
 
 #include "feed/origins.h"
+#include "feed/release_signature.h"
 #include "install/paths.h"
 #include "shell/app_state.h"
+#include "shell/jobs.h"
 #include "shell/text.h"
 #include "system/uninstall_entry.h"
 #include "tests/install/sequence_fixture.h"
+#include "tests/support/release_signing.h"
 #include "tests/support/tar_standin.h"
 
 #include <gtest/gtest.h>
@@ -578,6 +581,80 @@ TEST_F(OriginsTest, CancelDuringTheDownloadDeletesThePackageWithoutARetry) {
     EXPECT_FALSE(installed);
     EXPECT_EQ(error_, L"Cancelled.");
     EXPECT_TRUE(downloadServer_.Requests().empty()) << "a cancel is not retried";
+    ExpectOldReleaseKept(old, oldEntry);
+}
+
+// The install job with a build's trusted keys: the list is read from the
+// release server origin's feed, and only a list that verifies installs.
+class SignedOriginsTest : public OriginsTest {
+  protected:
+    void SetUp() override {
+        OriginsTest::SetUp();
+        savedFeed_ = g_app.feedUrl;
+        g_app.feedUrl = Utf8ToWide(ReleaseServerOrigin()) + L"/releases/latest.json";
+    }
+    void TearDown() override {
+        g_app.feedUrl = savedFeed_;
+        OriginsTest::TearDown();
+    }
+    // The signed values of release, its package named on the release server
+    // origin, and the package served by server at that path.
+    static ReleaseListValues ServePackage(const TestRelease& release, HttpTestServer& server) {
+        ScriptedResponse package;
+        package.body = ZipBytes(release.entries);
+        server.Script("/releases/Movora-" + release.version + ".zip", package);
+        return ReleaseListValues{
+            release.version, ReleaseServerOrigin() + "/releases/Movora-" + release.version + ".zip",
+            "Signed.", Sha256Hex(package.body)};
+    }
+    static std::pair<JobPhase, std::wstring> JobStatus() {
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        return {g_app.phase, g_app.statusMessage};
+    }
+
+    const testing_support::TrustedKeysScope trusted_{testing_support::BothTestKeys()};
+    std::wstring savedFeed_;
+};
+
+TEST_F(SignedOriginsTest, SignedListFromTheDownloadOriginInstalls) {
+    StartDownloadServer(); // nothing listens on the release server origin
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    const ReleaseListValues values = ServePackage(release, downloadServer_);
+    downloadServer_.Script("/releases/latest.json",
+                           ScriptedResponse{200, testing_support::SignedReleaseList(
+                                                     values, testing_support::TestKey::Second)});
+
+    CheckAndInstallJob(true);
+    EXPECT_EQ(JobStatus(), std::make_pair(Done, std::wstring(L"Movora is installed.")));
+    ExpectInstalled(release);
+    const std::vector<testing_support::RecordedRequest> requests = downloadServer_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].target, "/releases/Movora-2.0.zip");
+}
+
+TEST_F(SignedOriginsTest, RefusedListDownloadsNothing) {
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    StartReleaseServer();
+    StartDownloadServer();
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    const ReleaseListValues values = ServePackage(release, releaseServer_);
+    ServePackage(release, downloadServer_);
+    // Signed, then pointed at another package of the same release server.
+    ReleaseListValues served = values;
+    served.package = ReleaseServerOrigin() + "/releases/Movora-2.0.zip?swapped";
+    const std::string list = testing_support::ReleaseListJson(
+        served,
+        testing_support::SignMessage(ReleaseListMessage(values), testing_support::TestKey::First));
+    releaseServer_.Script("/releases/latest.json", ScriptedResponse{200, list});
+    downloadServer_.Script("/releases/latest.json", ScriptedResponse{200, list});
+
+    CheckAndInstallJob(true);
+    EXPECT_EQ(JobStatus(),
+              std::make_pair(Failed, std::wstring(L"The release list is not signed by Movora.")));
+    ASSERT_EQ(releaseServer_.Requests().size(), 1u) << "only the list may be fetched";
+    EXPECT_EQ(releaseServer_.Requests()[0].target, "/releases/latest.json");
+    EXPECT_TRUE(downloadServer_.Requests().empty());
     ExpectOldReleaseKept(old, oldEntry);
 }
 

@@ -1,0 +1,86 @@
+// The program built with the test signing keys (bin/test-key/MovoraSetup.exe)
+// from end to end: a list changed after signing stops in the window with
+// nothing downloaded, and the signed list then installs.
+#include "feed/release_signature.h"
+#include "system/uninstall_entry.h"
+#include "tests/e2e/flow_fixture.h"
+#include "tests/support/release_signing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using namespace install_testing;
+using namespace e2e_testing;
+
+namespace {
+
+const wchar_t kTestBuildComment[] =
+    L"TEST BUILD: trusts the public test signing key; not for release";
+
+// The "Comments" string of a program's version block; empty when it has none.
+std::wstring VersionComments(const std::wstring& exe) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    std::vector<unsigned char> block(size);
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, block.data()) ||
+        !VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\Comments",
+                        reinterpret_cast<void**>(&text), &length) ||
+        text == nullptr) {
+        return std::wstring();
+    }
+    return text;
+}
+
+class SignedFlowTest : public SetupFlowTest {
+  protected:
+    void SetUp() override {
+        SetupFlowTest::SetUp();
+        ASSERT_TRUE(
+            CopyFileW(BuiltProgram(L"test-key\\MovoraSetup.exe").c_str(), exe_.c_str(), FALSE))
+            << "cannot copy the test-key program: " << GetLastError();
+    }
+};
+
+TEST(TestKeyBuildTest, SaysItIsATestBuildAndTheShippedOneDoesNot) {
+    EXPECT_EQ(VersionComments(BuiltProgram(L"test-key\\MovoraSetup.exe")), kTestBuildComment);
+    EXPECT_EQ(VersionComments(BuiltProgram(L"MovoraSetup.exe")), L"");
+}
+
+TEST_F(SignedFlowTest, TamperedListStopsWithNothingDownloadedAndTheSignedOneInstalls) {
+    const TestRelease release = MakeRelease("5.0.0", Layout::Top);
+    const std::string packagePath = ServeRelease(release);
+    const ReleaseListValues values{release.version, Narrow(server_.Url(packagePath)), kNotes,
+                                   Sha256Hex(ZipBytes(release.entries))};
+    const std::string signature = SignMessage(ReleaseListMessage(values), TestKey::First);
+    ReleaseListValues tampered = values;
+    tampered.version = "5.0.1";
+    server_.Script(kListPath, ScriptedResponse{200, ReleaseListJson(tampered, signature)});
+
+    ASSERT_NO_FATAL_FAILURE(StartSetup());
+    ASSERT_TRUE(WaitUntilShown(kStatusRect, L"The release list is not signed by Movora."));
+    EXPECT_EQ(Shown(kHeadlineRect), L"Stopped");
+    EXPECT_EQ(Shown(kButtonRect), L"Try again");
+    Shot("refused");
+    EXPECT_EQ(RequestsFor(packagePath), 0) << "a refused list must not download";
+
+    server_.Script(kListPath, ScriptedResponse{200, ReleaseListJson(values, signature)});
+    ClickPrimaryButton();
+    ASSERT_TRUE(WaitUntilShown(kStatusRect, L"Ready to install."));
+    EXPECT_EQ(Shown(kVersionRect), L"Version 5.0.0");
+    PressKey("Return");
+    ASSERT_TRUE(WaitUntilShown(kStatusRect, L"Movora is installed."));
+    EXPECT_EQ(RequestsFor(packagePath), 1);
+    EXPECT_EQ(DigestTree(AppFolder()), release.expectedApp);
+    EXPECT_EQ(system_testing::ReadRegistryValue(kUninstallEntryKey, L"DisplayVersion").Text(),
+              L"5.0.0");
+
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+} // namespace

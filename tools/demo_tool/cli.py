@@ -6,12 +6,16 @@ DISPLAY and a running wineserver); tools/demo sets one up and builds first.
 """
 import argparse
 import glob
+import hashlib
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+import zipfile
+
+from release_tool.scanner import read_release_list
 
 from . import checks, releases, screen, wine
 from .errors import DemoFailure, wait_for
@@ -23,10 +27,13 @@ NOTES = {
     SECOND: "A second release, published to the same tree: installed over the running app.",
 }
 APP_TITLE = "^Movora$"
+# What a setup program built with release keys says of a list they did not sign.
+NOT_SIGNED = "The release list is not signed by Movora."
 
 # Seconds each step may take without a person; with one (--show), the steps
 # that wait for a click wait this long instead.
-STEP = {"window": 30, "ready": 30, "install": 90, "exit": 30, "app": 30, "update": 90}
+STEP = {"window": 30, "ready": 30, "install": 90, "exit": 30, "app": 30, "update": 90,
+        "refused": 30}
 PERSON = 30 * 60
 
 
@@ -37,7 +44,12 @@ def parser():
     top.add_argument("--show", action="store_true",
                      help="open the windows on this display for you to click through")
     top.add_argument("--bin", required=True,
-                     help="folder with MovoraSetup.exe, Movora.exe and tar.exe")
+                     help="folder with Movora.exe and tar.exe (and test-key/MovoraSetup.exe)")
+    top.add_argument("--setup", help="the setup program to run (default: "
+                     "BIN/test-key/MovoraSetup.exe, the build that trusts the test keys)")
+    top.add_argument("--keyless", action="store_true",
+                     help="the setup program is built without release keys and checks no "
+                          "signature: skip the step that shows a changed list refused")
     top.add_argument("--out", required=True, help="folder for screenshots and logs")
     return top
 
@@ -58,7 +70,9 @@ class Demo:
         self.show = args.show
         self.bin = os.path.abspath(args.bin)
         self.out = os.path.abspath(args.out)
-        self.setup_exe = os.path.join(self.bin, "MovoraSetup.exe")
+        self.setup_exe = os.path.abspath(args.setup) if args.setup else \
+            os.path.join(self.bin, "test-key", "MovoraSetup.exe")
+        self.keyless = args.keyless
         self.app_exe = os.path.join(self.bin, "Movora.exe")
         self.prefix = None
         self.work = None
@@ -79,8 +93,9 @@ class Demo:
                                   "a test environment.")
         for exe in (self.setup_exe, self.app_exe, os.path.join(self.bin, "tar.exe")):
             if not os.path.isfile(exe):
-                raise DemoFailure(f'There is no "{exe}": build the MovoraSetup, MovoraApp and '
-                                  "TarStandIn targets of the mingw-test preset first.")
+                raise DemoFailure(f'There is no "{exe}": build the MovoraSetupTestKey, '
+                                  "MovoraApp and TarStandIn targets of the mingw-test preset "
+                                  "first.")
         os.makedirs(self.out, exist_ok=True)
         for old in glob.glob(os.path.join(self.out, "*.png")) + \
                 glob.glob(os.path.join(self.out, "*.log")):
@@ -109,17 +124,20 @@ class Demo:
                               f"({', '.join(found)}); the demo needs one without it and "
                               "leaves it so.")
 
-    def publish(self, version):
+    def publish(self, version, key):
         say(f"release {version}: packing the app stand-in (tools/release pack)")
         folder = releases.app_folder(self.work, version, self.app_exe)
         package = os.path.join(self.work, f"Movora-{version}.zip")
         digest = releases.pack(folder, package)
-        say(f"release {version}: publishing it into the tree (tools/release publish)")
+        say(f"release {version}: publishing it into the tree, the list signed with "
+            f"{os.path.basename(key)} (tools/release publish)")
         releases.publish(os.path.join(self.work, "site"), version, package, self.server.origin,
-                         NOTES[version], digest)
+                         NOTES[version], digest, key)
         values = releases.check_served(self.server, version, package)
         say(f"the served list names {values['package']} with sha256 {values['sha256'][:16]}..., "
             "and the served package matches it byte for byte")
+        say("checking the served list's signature (tools/release verify)")
+        releases.verify(self.server.feed)
         return folder, package, values
 
     def start_setup(self, exe, args, name):
@@ -162,9 +180,59 @@ class Demo:
         say(f"Movora {version} runs from {self.prefix.app_folder} (host process {pids[0]})")
         return window, pids
 
+    def refuse_changed_list(self):
+        """Someone who can change files on the server puts a package of their
+        own there and points the signed list at it, with its checksum: the
+        setup program refuses the list and downloads nothing. The signed list
+        is then put back."""
+        if self.keyless:
+            say("this setup program is built without release keys and checks no signature: "
+                "skipping the changed-list step")
+            return
+        releases_folder = os.path.join(self.work, "site", "releases")
+        list_path = os.path.join(releases_folder, "latest.json")
+        with open(list_path, "rb") as stream:
+            signed = stream.read()
+        values = read_release_list(signed)
+        changed_name = f"Movora-{FIRST}-changed.zip"
+        changed_package = os.path.join(releases_folder, changed_name)
+        with zipfile.ZipFile(changed_package, "w") as archive:
+            archive.writestr("Movora.exe", b"not the Movora team's app")
+        with open(changed_package, "rb") as stream:
+            changed_sha256 = hashlib.sha256(stream.read()).hexdigest()
+        changed_url = f"{self.server.origin}/releases/{changed_name}"
+        with open(list_path, "wb") as stream:
+            stream.write(signed.replace(values["package"].encode(), changed_url.encode())
+                         .replace(values["sha256"].encode(), changed_sha256.encode()))
+        say(f"changing the signed list on the server: its package is now {changed_name}, "
+            "a zip of someone else's, with that zip's sha256")
+        run = self.start_setup(self.setup_exe, ["--feed", self.server.feed], "0-changed-list")
+        window = run.wait_for_window(STEP["window"])
+        if window is None:
+            raise DemoFailure(f"MovoraSetup.exe ended (exit code {run.process.returncode}) "
+                              "before its window opened.")
+        run.wait_for_refusal(NOT_SIGNED, STEP["refused"])
+        self.capture(window, "0-changed-list-refused")
+        requests = self.server.requested()
+        if changed_name in requests:
+            raise DemoFailure(f"The setup program downloaded {changed_name} from a list that "
+                              "failed its signature check.")
+        if "/releases/latest.json" not in requests:
+            raise DemoFailure("The release server logged no request for the list.")
+        say(f"the window refused the changed list, and {changed_name} was never requested")
+        say("closing the window (Escape) and putting the signed list back")
+        screen.press(window, "Escape")
+        code = run.wait_for_exit("the setup window to close", STEP["exit"])
+        if code != 0:
+            raise DemoFailure(f"MovoraSetup.exe ended with exit code {code} instead of 0.")
+        with open(list_path, "wb") as stream:
+            stream.write(signed)
+        os.remove(changed_package)
+
     def install(self):
-        folder, _, values = self.publish(FIRST)
+        folder, _, values = self.publish(FIRST, releases.SIGNING_KEYS[0])
         self.first_sha256 = values["sha256"]
+        self.refuse_changed_list()
         run = self.start_setup(self.setup_exe, ["--feed", self.server.feed], "1-install")
         window = run.wait_for_window(STEP["window"])
         if window is None:
@@ -199,7 +267,8 @@ class Demo:
         self.started_apps.append(app)
 
     def update(self):
-        folder, _, _ = self.publish(SECOND)
+        # Signed with the second key, as after a rotation: the program trusts both.
+        folder, _, _ = self.publish(SECOND, releases.SIGNING_KEYS[1])
         # A client that read the old list can still download its package.
         old_package = os.path.join(self.work, f"Movora-{FIRST}.zip")
         releases.check_package_bytes(f"{self.server.origin}/releases/Movora-{FIRST}.zip",
@@ -295,8 +364,10 @@ def main(argv=None):
     finally:
         demo.clean_up()
     if code == 0:
-        say(f"done in {time.monotonic() - started:.0f} s: Movora {FIRST} installed from a "
-            f"published tree and updated to {SECOND} over the running app; "
+        signed = "an unchecked signed tree" if args.keyless else \
+            "a signed tree (a changed list refused)"
+        say(f"done in {time.monotonic() - started:.0f} s: Movora {FIRST} installed from "
+            f"{signed} and updated to {SECOND} over the running app; "
             f"{len(demo.screenshots)} screenshots in {shown(demo.out)}")
     return code
 

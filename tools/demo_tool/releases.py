@@ -16,6 +16,11 @@ from .errors import DemoFailure
 
 TOOLS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RELEASE_TOOL = os.path.join(TOOLS, "release")
+# The committed test key pairs: the demo signs with them, and the setup program
+# of the test build (test-key/MovoraSetup.exe) trusts both.
+TEST_KEYS = os.path.join(os.path.dirname(TOOLS), "tests", "keys")
+SIGNING_KEYS = [os.path.join(TEST_KEYS, f"TEST-ONLY-release-signing-key{n}.pem")
+                for n in ("", "-2")]
 _SERVING = re.compile(r" at (http://127\.0\.0\.1:\d+)/ ")
 
 
@@ -55,10 +60,25 @@ def pack(folder, out):
     return printed[0] if printed else ""
 
 
-def publish(tree, version, package, base_url, notes, sha256):
+def public_key(pem):
+    """The public key of a key file, as the build takes it."""
+    with open(os.path.splitext(pem)[0] + ".pub") as stream:
+        return stream.read().strip()
+
+
+def publish(tree, version, package, base_url, notes, sha256, key):
+    """Publishes the package with `tools/release publish`, the list signed
+    with key (a committed test key, so the publish is told it is a test)."""
     _release("publish", "--tree", tree, "--version", version, "--package", package,
              "--base-url", base_url, "--notes", notes, "--sha256", sha256,
-             what=f"publish release {version}")
+             "--signing-key", key, "--allow-test-key", what=f"publish release {version}")
+
+
+def verify(feed):
+    """Checks the served list's signature with `tools/release verify` as the
+    test build checks it (either test key)."""
+    keys = [part for pem in SIGNING_KEYS for part in ("--public-key", public_key(pem))]
+    _release("verify", *keys, feed, what=f"verify the list served at {feed}")
 
 
 class Server:
@@ -67,6 +87,7 @@ class Server:
 
     def __init__(self, tree, log_path):
         os.makedirs(tree, exist_ok=True)
+        self.log_path = log_path
         self.log = open(log_path, "wb")
         self.process = subprocess.Popen(
             [sys.executable, RELEASE_TOOL, "serve", tree, "--port", "0"],
@@ -87,6 +108,11 @@ class Server:
                               f"see {log_path}).")
         self.origin = match.group(1)
         self.feed = f"{self.origin}/releases/latest.json"
+
+    def requested(self):
+        """What the server has logged so far: a line per request."""
+        with open(self.log_path, "rb") as log:
+            return log.read().decode("utf-8", "replace")
 
     def stop(self):
         if self.process.poll() is None:

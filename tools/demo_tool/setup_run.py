@@ -11,6 +11,7 @@ from .trace import StatusWatch, TraceFollower
 SETUP_TITLE = "^Movora Setup$"
 # The headline of the phase Failed.
 STOPPED_HEADLINE = "Stopped"
+READY = "Ready to install."
 
 
 class SetupRun:
@@ -67,6 +68,29 @@ class SetupRun:
             return False
 
         wait_for(f'the status "{text}"', reached, timeout, detail=self.last_shown)
+
+    def wait_for_refusal(self, text, timeout):
+        """Prints the status lines until the window shows the Failed phase,
+        and fails unless its status line is text; fails at once when the
+        window gets ready to install instead, or the program ends. For a run
+        that has not shown the Failed phase before."""
+        def stopped():
+            self.status.poll()
+            if self.follower.has_drawn(STOPPED_HEADLINE):
+                return True
+            if self.status.current == READY:
+                raise DemoFailure("The setup window got ready to install instead of showing "
+                                  f'"{text}".')
+            if self.exited():
+                raise DemoFailure(f"MovoraSetup.exe ended (exit code {self.process.returncode}) "
+                                  f'before its window showed "{text}".')
+            return False
+
+        wait_for(f'the status "{text}"', stopped, timeout, detail=self.last_shown)
+        time.sleep(0.2)  # the status line comes later in the same paint
+        if self.status.poll() != text:
+            raise DemoFailure(f'The setup program stopped with "{self.status.current}" instead '
+                              f'of "{text}".')
 
     def wait_for_exit(self, what, timeout):
         """Prints the status lines until the program ends and returns its exit

@@ -1,21 +1,29 @@
 """The command line of tools/release."""
 import argparse
 import sys
+import urllib.request
 
-from . import package, publish, serve
+from . import package, publish, serve, signing
 from .errors import Refusal
+from .scanner import LIST_CAP
 
 DESCRIPTION = """\
 Ships Movora releases: packs an app folder into a zip package, publishes a
-package and its release list into a static tree that both origins serve, and
-serves such a tree on loopback for development and tests."""
+package and its signed release list into a static tree that both origins serve,
+checks a published list's signature as the setup program does, and serves such
+a tree on loopback for development and tests."""
 
 EPILOG = """\
 examples:
+  release keygen --out movora-release-signing-key.pem
   release pack build/app dist/Movora-1.4.0.zip
   release publish --tree site --version 1.4.0 --package dist/Movora-1.4.0.zip \\
-      --base-url https://releases.example.com --notes-file notes.txt
+      --base-url https://releases.example.com --notes-file notes.txt \\
+      --signing-key movora-release-signing-key.pem
+  release verify --public-key <128 hex digits> https://releases.example.com/releases/latest.json
   release serve site --port 47810"""
+
+DEFAULT_KEY_FILE = "movora-release-signing-key.pem"
 
 
 def parser():
@@ -47,6 +55,38 @@ def parser():
     notes.add_argument("--notes", default="", help="release notes text")
     notes.add_argument("--notes-file", help="release notes from a UTF-8 text file")
     pub.add_argument("--sha256", help="refuse unless the package has this SHA-256")
+    pub.add_argument("--signing-key", metavar="FILE",
+                     help="sign the list with this P-256 private key (from keygen)")
+    pub.add_argument("--allow-test-key", action="store_true",
+                     help="allow signing with a committed test key (tests and the demo only)")
+    pub.add_argument("--public-key", action="append", default=[], metavar="HEX",
+                     help="refuse a signing key that is not this public key (the build's; "
+                          "may be given twice)")
+
+    gen = commands.add_parser(
+        "keygen", help="make a new release signing key; prints its public key",
+        description="Writes a new ECDSA P-256 private key (PEM) that only its owner can read, "
+                    "never over an existing file, and prints its public key as the build "
+                    "takes it in MOVORA_RELEASE_PUBLIC_KEYS: 128 hexadecimal digits, X then Y. "
+                    "Keep the private key off the release server.")
+    gen.add_argument("--out", default=DEFAULT_KEY_FILE,
+                     help=f"the private key file to create (default {DEFAULT_KEY_FILE})")
+
+    pub_key = commands.add_parser(
+        "public-key", help="print the public key of a signing key file",
+        description="Prints the public key of a P-256 private key file as the build takes it.")
+    pub_key.add_argument("key", help="the private key file")
+
+    ver = commands.add_parser(
+        "verify", help="check a published or served list's signature as the setup program does",
+        description="Reads a release list from a file or an http(s) URL and checks it as a "
+                    "setup program built with the given public keys does: a signature of 128 "
+                    "hexadecimal digits made by one of the keys over the values the program "
+                    "reads, a sha256 value, a version and a package. Exits 0 when the program "
+                    "would accept the list, else 1 with the reason.")
+    ver.add_argument("--public-key", action="append", required=True, metavar="HEX",
+                     help="a public key the program is built with (give a second for rotation)")
+    ver.add_argument("list", metavar="URL|FILE", help="the release list")
 
     srv = commands.add_parser(
         "serve", help="serve a tree on loopback (HTTP, or HTTPS with --cert)",
@@ -81,15 +121,59 @@ def run_pack(args):
     return 0
 
 
+def run_keygen(args):
+    public_key = signing.keygen(args.out)
+    print(public_key)
+    print(f'release keygen: wrote the private key to "{args.out}", readable by you only; keep '
+          "it on the machine that signs releases, never on the release server. Build with "
+          f"-DMOVORA_RELEASE_PUBLIC_KEYS={public_key}", file=sys.stderr)
+    return 0
+
+
+def read_list(where):
+    """The bytes of a release list from an http(s) URL or a file, at most what
+    the setup program reads."""
+    if where.startswith(("http://", "https://")):
+        try:
+            with urllib.request.urlopen(where, timeout=30) as answer:
+                document = answer.read(LIST_CAP + 1)
+        except (OSError, ValueError) as error:
+            reason = getattr(error, "reason", None) or error
+            raise Refusal(f"Could not read the release list at {where} ({reason}).") from None
+    else:
+        with open(where, "rb") as stream:
+            document = stream.read(LIST_CAP + 1)
+    if len(document) > LIST_CAP:
+        raise Refusal(f"The release list at {where} is larger than the {LIST_CAP:,} bytes the "
+                      "setup program reads.")
+    return document
+
+
+def run_verify(args):
+    points = [signing.parse_public_key(text) for text in args.public_key]
+    if len(points) > 2:
+        raise Refusal("Give one or two public keys: the program is built with at most two.")
+    version, signer = signing.check_document(read_list(args.list), points)
+    print(f"release verify: the release list of Movora {version} at {args.list} is signed with "
+          f"the key {signing.public_key_text(signer)[:16]}...; the setup program accepts it.")
+    return 0
+
+
 def run_publish(args):
+    key = None
+    if args.signing_key is not None:
+        key = publish.signing_key_for(args.signing_key, args.allow_test_key, args.public_key)
+    elif args.allow_test_key or args.public_key:
+        raise Refusal("--allow-test-key and --public-key go with --signing-key.")
     done = publish.publish(args.tree, args.version, args.package, args.base_url,
-                           notes=read_notes(args), expected_sha256=args.sha256)
+                           notes=read_notes(args), expected_sha256=args.sha256, key=key)
     where = f'the folder "{done.app_folder}" of the package' if done.app_folder else \
         "the top of the package"
     print(f"published Movora {done.version}")
     print(f"  package  {done.package_path}" + ("" if done.copied else " (already there)"))
     print(f"  sha256   {done.sha256}")
     print(f"  list     {done.list_path}")
+    print(f"  signed   {f'with the key {done.signed_by[:16]}...' if done.signed_by else 'no'}")
     print(f"  url      {done.url}")
     print(f"  feed     {args.base_url.rstrip('/')}/{publish.RELEASES}/{publish.LIST_NAME}")
     print(f"  the setup program installs {where}")
@@ -103,6 +187,13 @@ def main(argv=None):
             return run_pack(args)
         if args.command == "publish":
             return run_publish(args)
+        if args.command == "keygen":
+            return run_keygen(args)
+        if args.command == "public-key":
+            print(signing.load_signing_key(args.key).public_key)
+            return 0
+        if args.command == "verify":
+            return run_verify(args)
         return serve.run(args.folder, args.port, args.host, args.cert, args.key)
     except Refusal as refusal:
         print(f"release {args.command}: {refusal}", file=sys.stderr)

@@ -14,6 +14,7 @@ import re
 import tempfile
 import urllib.parse
 
+from . import signing
 from .errors import Refusal, warn
 from .names import version_problem
 from .package import inspect_package, sha256_of
@@ -132,7 +133,8 @@ def place_package(source, target, sha256, version):
 
 
 class Published:
-    def __init__(self, version, url, sha256, package_path, list_path, app_folder, copied):
+    def __init__(self, version, url, sha256, package_path, list_path, app_folder, copied,
+                 signed_by):
         self.version = version
         self.url = url
         self.sha256 = sha256
@@ -140,10 +142,31 @@ class Published:
         self.list_path = list_path
         self.app_folder = app_folder
         self.copied = copied
+        self.signed_by = signed_by  # the public key text, None for an unsigned list
 
 
-def publish(tree, version, package, base_url, notes="", expected_sha256=None, report=warn):
-    """Publishes package as version into tree and returns what it wrote.
+def signing_key_for(path, allow_test_key=False, public_keys=()):
+    """The signing key in path, refused unless it can sign for a release: a
+    committed test key only with allow_test_key, and, when the public keys the
+    program is built with are given, only a key among them."""
+    key = signing.load_signing_key(path)
+    if key.test_key_name is not None and not allow_test_key:
+        raise Refusal(f'The signing key "{path}" is the test key {key.test_key_name}, whose '
+                      "private half is public in this repository, so its signature proves "
+                      "nothing; sign with the team's own key, or pass --allow-test-key for a "
+                      "test or the demo.")
+    points = [signing.parse_public_key(text) for text in public_keys]
+    if points and key.point not in points:
+        raise Refusal(f'The signing key "{path}" has the public key {key.public_key}, which is '
+                      "not one of the given public keys, so a program built with them would "
+                      "refuse the list.")
+    return key
+
+
+def publish(tree, version, package, base_url, notes="", expected_sha256=None, report=warn,
+            key=None):
+    """Publishes package as version into tree and returns what it wrote; with
+    key (from signing_key_for) the list carries its signature.
 
     Everything is checked before anything is written: a refusal leaves the
     tree as it was. Warnings go to report once every check has passed.
@@ -162,11 +185,14 @@ def publish(tree, version, package, base_url, notes="", expected_sha256=None, re
     warnings += [cut] if cut else []
     shape = inspect_package(package)
     warnings += shape.warnings
+    if key is not None and key.test_key_name is not None:
+        warnings.append(f"signing with the test key {key.test_key_name}: only a build that "
+                        "trusts the test keys accepts this list, and no shipped build may.")
     sha256 = sha256_of(package)
     if expected is not None and sha256 != expected:
         raise Refusal(f'The package "{package}" has the SHA-256 {sha256}, not the expected '
                       f"{expected}, so it is not the file meant for this release.")
-    document = build_document(version, url, sha256, notes)
+    document = build_document(version, url, sha256, notes, key)
     # Only now that nothing is refused: a refusal stays one sentence.
     for sentence in warnings:
         report(sentence)
@@ -177,4 +203,5 @@ def publish(tree, version, package, base_url, notes="", expected_sha256=None, re
     copied = place_package(package, target, sha256, version)
     list_path = os.path.join(releases, LIST_NAME)
     replace_atomically(list_path, lambda stream: stream.write(document))
-    return Published(version, url, sha256, target, list_path, shape.app_folder, copied)
+    return Published(version, url, sha256, target, list_path, shape.app_folder, copied,
+                     key.public_key if key is not None else None)

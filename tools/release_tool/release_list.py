@@ -5,17 +5,19 @@ The scanner takes the first quoted occurrence of a key anywhere in the text and
 knows only three escapes (\\" \\\\ \\n; \\r vanishes, \\t, \\b, \\f and \\uXXXX turn
 into letters). So the writer puts UTF-8 text directly (no \\u escapes), keeps
 control characters other than the line feed out of the notes, and writes the
-four keys in a fixed order with the notes, the only free text, last: no key
-name can then appear in quotes before the key itself. Every document is read
+keys in a fixed order with the notes, the only free text, last: no key name can
+then appear in quotes before the key itself. Every document is read
 back through the scanner before it is published.
 """
 import json
 import unicodedata
 
+from . import signing
 from .errors import Refusal
 from .scanner import LIST_CAP, NOTES_LIMIT, cut_utf16, extract_json_string, utf16_units
 
-KEY_ORDER = ("version", "package", "sha256", "notes")
+# The signature is hexadecimal text, so it can stand before the notes.
+WRITE_ORDER = ("version", "package", "sha256", signing.SIGNATURE_KEY, "notes")
 
 
 def shown(text):
@@ -69,7 +71,7 @@ def cut_warning(notes):
 def check_reads_back(document, values):
     """Refuses document unless the scanner reads every value back exactly and
     it is valid JSON with the same values."""
-    for key in KEY_ORDER:
+    for key in values:
         read = extract_json_string(document, key)
         if read != values[key]:
             raise Refusal(f'The release list would not read back as written: the setup program '
@@ -79,19 +81,30 @@ def check_reads_back(document, values):
         parsed = json.loads(document.decode("utf-8"))
     except ValueError as error:
         raise Refusal(f"The release list is not valid JSON ({error}).") from None
-    if any(parsed.get(key) != values[key] for key in KEY_ORDER):
+    if any(parsed.get(key) != values[key] for key in values):
         raise Refusal("The release list does not parse as JSON to the values written.")
 
 
-def build_document(version, package, sha256, notes):
-    """The release list as UTF-8 bytes; refuses one over the size cap or one
-    that the scanner would misread."""
+def _render(values):
+    keys = [key for key in WRITE_ORDER if key in values]
+    lines = [f"  {json.dumps(key)}: {json.dumps(values[key], ensure_ascii=False)}" for key in keys]
+    return ("{\n" + ",\n".join(lines) + "\n}\n").encode("utf-8")
+
+
+def build_document(version, package, sha256, notes, key=None):
+    """The release list as UTF-8 bytes, signed with key (a SigningKey) when
+    one is given; refuses one over the size cap, one that the scanner would
+    misread, and a signed one that does not verify with the key's public half."""
     values = {"version": version, "package": package, "sha256": sha256, "notes": notes}
-    lines = [f"  {json.dumps(key)}: {json.dumps(values[key], ensure_ascii=False)}"
-             for key in KEY_ORDER]
-    document = ("{\n" + ",\n".join(lines) + "\n}\n").encode("utf-8")
+    if key is not None:
+        # Signed as the program reads the values back, not as Python holds them.
+        message = signing.signed_message(signing.document_values(_render(values)))
+        values[signing.SIGNATURE_KEY] = signing.sign(key, message).hex()
+    document = _render(values)
     if len(document) > LIST_CAP:
         raise Refusal(f"The release list would be {len(document):,} bytes, more than the "
                       f"{LIST_CAP:,} bytes the setup program reads; shorten the notes.")
     check_reads_back(document, values)
+    if key is not None:
+        signing.check_document(document, [key.point])
     return document

@@ -23,8 +23,9 @@ def utf8_to_wide(data):
     return data.decode("utf-8", errors="replace")
 
 
-def extract_json_string(document, key):
-    """The value of key as the setup program reads it from document (bytes).
+def extract_json_bytes(document, key):
+    """The bytes the setup program collects for key from document (bytes),
+    before it widens them: what a release list's signature covers.
 
     Empty when the quoted key, the colon after it or the opening quote of a
     value is missing. Escapes: \\n gives a line feed, \\r nothing, any other
@@ -35,16 +36,16 @@ def extract_json_string(document, key):
     needle = b'"' + key.encode("ascii") + b'"'
     at = document.find(needle)
     if at < 0:
-        return ""
+        return b""
     after_key = at + len(needle)
     if after_key >= len(document):
-        return ""
+        return b""
     colon = document.find(b":", after_key)
     if colon < 0:
-        return ""
+        return b""
     quote = document.find(b'"', colon + 1)
     if quote < 0:
-        return ""
+        return b""
     value = bytearray()
     i = quote + 1
     while True:
@@ -65,7 +66,13 @@ def extract_json_string(document, key):
         elif escaped != 0x72:  # r gives nothing, any other byte itself
             value.append(escaped)
         i = at + 2
-    return utf8_to_wide(bytes(value))
+    return bytes(value)
+
+
+def extract_json_string(document, key):
+    """The value of key as the setup program reads it from document (bytes):
+    the collected bytes (see extract_json_bytes) widened from UTF-8."""
+    return utf8_to_wide(extract_json_bytes(document, key))
 
 
 def utf16_units(text):

@@ -4,8 +4,10 @@
   shipped_binary_check.py symbols <unstripped MovoraSetup.exe>
       fails when the program links std::filesystem or the iostreams (with them
       comes the C++ locale machinery, most of a megabyte).
-  shipped_binary_check.py size <stripped release MovoraSetup.exe> <limit in bytes>
-      fails when the stripped release build is larger than the limit.
+  shipped_binary_check.py size <stripped release MovoraSetup.exe> <limit in bytes> [<link map>]
+      fails when the stripped release build is larger than the limit, and then
+      says where the bytes go: the executable's sections and, from the release
+      link's map, the inputs that contribute most.
 """
 import os
 import re
@@ -37,21 +39,78 @@ def check_symbols(exe):
     return 0
 
 
-def check_size(exe, limit):
+# One input section of a GNU ld map: " .text  0x<address>  0x<size>  <input file>",
+# the section name sometimes alone on the line before.
+MAP_ENTRY = re.compile(r"^\s+(?:\.\S+\s+)?0x[0-9a-fA-F]+\s+0x([0-9a-fA-F]+)\s+(\S.*)$")
+
+
+def print_sections(exe):
+    output = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", exe], check=True,
+                            capture_output=True, text=True).stdout
+    print("Sections of the executable (bytes):")
+    for line in output.splitlines():
+        fields = line.split()
+        if len(fields) >= 3 and fields[0].isdigit() and fields[1].startswith("."):
+            print(f"    {fields[1]:<8} {int(fields[2], 16):>9,}")
+
+
+def input_group(path):
+    """Names an input of the link: a library by its archive, our own code by
+    what the link-time optimiser made of it, the compiled resources apart."""
+    archive = re.match(r"(.*?\.a)\((.*)\)$", path)
+    if archive:
+        name = os.path.basename(archive.group(1))
+        if name != "objects.a":
+            return name
+        # CMake hands the program's own object files over in one archive.
+        path = archive.group(2)
+    if path.endswith(".res"):
+        return "the program's resources (icon, version block, manifest)"
+    if "ltrans" in path:
+        return "the program's own code (link-time optimised)"
+    return os.path.basename(path)
+
+
+def print_map_contributors(map_path, count=12):
+    if not map_path or not os.path.exists(map_path):
+        print("No link map to say more (the release build writes MovoraSetup.map beside bin/).")
+        return
+    totals = {}
+    in_memory_map = False
+    with open(map_path, encoding="utf-8", errors="replace") as lines:
+        for line in lines:
+            if line.startswith("Linker script and memory map"):
+                in_memory_map = True
+                continue
+            match = MAP_ENTRY.match(line) if in_memory_map else None
+            if match and not match.group(2).startswith("load address"):
+                group = input_group(match.group(2).strip())
+                totals[group] = totals.get(group, 0) + int(match.group(1), 16)
+    print(f"Largest inputs of the link ({map_path}; before stripping and section alignment):")
+    for group, size in sorted(totals.items(), key=lambda item: -item[1])[:count]:
+        print(f"    {size:>9,}  {group}")
+
+
+def check_size(exe, limit, map_path=None):
     if not os.path.exists(exe):
         print(f"{exe} is missing: build the mingw-release preset first "
               "(tools/test/run-all does).")
         return 1
     size = os.path.getsize(exe)
     print(f"{exe}: {size:,} bytes, limit {limit:,} bytes ({size / limit:.0%} of it)")
-    return 0 if size <= limit else 1
+    if size <= limit:
+        return 0
+    print(f"{size - limit:,} bytes over the limit. Where the bytes go:")
+    print_sections(exe)
+    print_map_contributors(map_path)
+    return 1
 
 
 def main(argv):
     if len(argv) == 3 and argv[1] == "symbols":
         return check_symbols(argv[2])
-    if len(argv) == 4 and argv[1] == "size":
-        return check_size(argv[2], int(argv[3]))
+    if len(argv) in (4, 5) and argv[1] == "size":
+        return check_size(argv[2], int(argv[3]), argv[4] if len(argv) == 5 else None)
     print(__doc__)
     return 2
 

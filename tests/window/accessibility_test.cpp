@@ -150,6 +150,19 @@ class AccessibilityTest : public SetupFlowTest {
         return PumpUntil([&] { return ReadElement(object, id).name == text; }, timeoutMs);
     }
 
+    // Serves release, starts the program and takes its object once the
+    // window says "Ready to install."; returns the package's path.
+    std::string StartReady(const TestRelease& release, AccessiblePtr& object) {
+        const std::string packagePath = ServeRelease(release);
+        StartSetup();
+        if (window_ != nullptr) {
+            object = Object();
+        }
+        EXPECT_TRUE(object && WaitForName(object.get(), kStatusChild, L"Ready to install."))
+            << "the window never became ready";
+        return packagePath;
+    }
+
     // A release whose package stops half-way for stallMs, so the window is
     // seen working; returns the package's path.
     std::string ServeStallingRelease(DWORD stallMs) {
@@ -350,5 +363,320 @@ INSTANTIATE_TEST_SUITE_P(
                       TreeCase{"UninstallReadyAt144Dpi", true, Ready, 144, L"UNINSTALL", L"Movora",
                                L"", L"Uninstall", true, false}),
     [](const ::testing::TestParamInfo<TreeCase>& info) { return info.param.name; });
+
+// The default action of each button against a click or key on the real window.
+using ActionTest = AccessibilityTest;
+
+TEST_F(ActionTest, PressOnTheEnabledButtonStartsTheInstallAsAClickDoes) {
+    const TestRelease release = MakeRelease("2.1.0", Layout::Top);
+    AccessiblePtr object;
+    const std::string packagePath = StartReady(release, object);
+    ASSERT_FALSE(HasFailure());
+    const int listsBefore = RequestsFor(kListPath);
+    EXPECT_EQ(RequestsFor(packagePath), 0);
+
+    EXPECT_EQ(object->accDoDefaultAction(Child(kPrimaryButtonChild)), S_OK);
+    ASSERT_TRUE(WaitForName(object.get(), kStatusChild, L"Movora is installed."));
+    EXPECT_EQ(RequestsFor(kListPath), listsBefore + 1) << "the install reads the list again";
+    EXPECT_EQ(RequestsFor(packagePath), 1);
+    EXPECT_EQ(DigestTree(AppFolder()), release.expectedApp);
+    EXPECT_EQ(ReadElement(object.get(), kPrimaryButtonChild).name, L"Open Movora");
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+TEST_F(ActionTest, PressOnTheDisabledButtonDoesNothing) {
+    const std::string packagePath = ServeStallingRelease(6000);
+    ASSERT_NO_FATAL_FAILURE(StartSetup());
+    AccessiblePtr object = Object();
+    ASSERT_TRUE(object);
+    ASSERT_NO_FATAL_FAILURE(ReachWorking(object.get()));
+    const Seen before = ReadElement(object.get(), kPrimaryButtonChild);
+    ASSERT_NE(before.state & STATE_SYSTEM_UNAVAILABLE, 0) << "the button is not disabled";
+    const int lists = RequestsFor(kListPath);
+    const int packages = RequestsFor(packagePath);
+
+    object->accDoDefaultAction(Child(kPrimaryButtonChild));
+    PumpFor(1000);
+    EXPECT_EQ(RequestsFor(kListPath), lists);
+    EXPECT_EQ(RequestsFor(packagePath), packages);
+    EXPECT_EQ(ReadElement(object.get(), kStatusChild).name, L"Downloading");
+    EXPECT_TRUE(IsWindow(window_));
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+TEST_F(ActionTest, PressOnCloseClosesTheWindowAsEscapeDoes) {
+    AccessiblePtr object;
+    StartReady(MakeRelease("2.1.0", Layout::Top), object);
+    ASSERT_FALSE(HasFailure());
+    EXPECT_EQ(object->accDoDefaultAction(Child(kCloseButtonChild)), S_OK);
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+TEST_F(ActionTest, TextsHaveNoDefaultAction) {
+    AccessiblePtr object;
+    StartReady(MakeRelease("2.1.0", Layout::Top), object);
+    ASSERT_FALSE(HasFailure());
+    for (LONG id :
+         {LONG{CHILDID_SELF}, LONG{kHeadlineChild}, LONG{kStatusChild}, LONG{kProgressChild}}) {
+        EXPECT_EQ(object->accDoDefaultAction(Child(id)), DISP_E_MEMBERNOTFOUND) << id;
+    }
+    EXPECT_EQ(object->accDoDefaultAction(Child(kAccessibleChildCount + 1)), E_INVALIDARG);
+    PumpFor(500);
+    EXPECT_EQ(ReadElement(object.get(), kStatusChild).name, L"Ready to install.");
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+TEST_F(ActionTest, SpacePressesTheButtonAsEnterDoes) {
+    AccessiblePtr object;
+    const std::string packagePath = StartReady(MakeRelease("2.1.0", Layout::Top), object);
+    ASSERT_FALSE(HasFailure());
+    PressKey("space");
+    ASSERT_TRUE(WaitForName(object.get(), kStatusChild, L"Movora is installed."));
+    EXPECT_EQ(RequestsFor(packagePath), 1);
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+// WinEvents of the setup process, recorded as they arrive (callbacks may run
+// nested while this thread waits on a call), with the name the element had
+// when the event was handled.
+struct RecordedEvent {
+    DWORD event;
+    HWND window;
+    LONG object;
+    LONG child;
+    std::wstring name;
+};
+std::vector<RecordedEvent>* recordedEvents = nullptr;
+
+void CALLBACK RecordEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD,
+                          DWORD) {
+    RecordedEvent recorded{event, window, object, child, {}};
+    IAccessible* source = nullptr;
+    VARIANT sourceChild{};
+    if (event != EVENT_OBJECT_VALUECHANGE &&
+        SUCCEEDED(AccessibleObjectFromEvent(window, object, child, &source, &sourceChild)) &&
+        source != nullptr) {
+        BSTR name = nullptr;
+        source->get_accName(sourceChild, &name);
+        recorded.name = TakeText(name);
+        source->Release();
+    }
+    if (recordedEvents != nullptr) {
+        recordedEvents->push_back(recorded);
+    }
+}
+
+TEST_F(AccessibilityTest, AnInstallAnnouncesItsStepsAndTheFinalSentence) {
+    AccessiblePtr object;
+    StartReady(MakeRelease("2.1.0", Layout::Top), object);
+    ASSERT_FALSE(HasFailure());
+
+    std::vector<RecordedEvent> events;
+    recordedEvents = &events;
+    const ScopeExit stopRecording([] { recordedEvents = nullptr; });
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED,
+                                         nullptr, RecordEvent, setup_.id, 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    const ScopeExit unhook([hook] { UnhookWinEvent(hook); });
+
+    PressKey("Return");
+    const auto has = [&](DWORD event, LONG child, const std::wstring& name) {
+        return std::any_of(events.begin(), events.end(), [&](const RecordedEvent& e) {
+            return e.event == event && e.child == child && (name.empty() || e.name == name);
+        });
+    };
+    EXPECT_TRUE(PumpUntil(
+        [&] { return has(EVENT_OBJECT_LIVEREGIONCHANGED, kStatusChild, L"Movora is installed."); },
+        kFlowTimeoutMs))
+        << "the final sentence was not announced";
+    PumpFor(500);
+
+    EXPECT_TRUE(has(EVENT_OBJECT_NAMECHANGE, kStatusChild, L"Movora is installed."));
+    EXPECT_TRUE(has(EVENT_OBJECT_NAMECHANGE, kHeadlineChild, L"Ready"));
+    EXPECT_TRUE(has(EVENT_OBJECT_NAMECHANGE, kPrimaryButtonChild, L"Open Movora"));
+    // Disabled while working, enabled again when done.
+    EXPECT_GE(std::count_if(events.begin(), events.end(),
+                            [](const RecordedEvent& e) {
+                                return e.event == EVENT_OBJECT_STATECHANGE &&
+                                       e.child == kPrimaryButtonChild;
+                            }),
+              2);
+    EXPECT_TRUE(has(EVENT_OBJECT_VALUECHANGE, kProgressChild, L""));
+    // Every event names an element of this window's client area, and only
+    // the progress bar's value changes.
+    for (const RecordedEvent& e : events) {
+        EXPECT_EQ(e.window, window_);
+        EXPECT_EQ(e.object, OBJID_CLIENT);
+        if (e.event == EVENT_OBJECT_VALUECHANGE) {
+            EXPECT_EQ(e.child, kProgressChild);
+        }
+        if (e.event == EVENT_OBJECT_LIVEREGIONCHANGED) {
+            EXPECT_EQ(e.child, kStatusChild);
+        }
+    }
+    // Nothing announced a change that did not happen: the mode word and the
+    // description stay.
+    EXPECT_FALSE(has(EVENT_OBJECT_NAMECHANGE, kModeWordChild, L""));
+    EXPECT_FALSE(has(EVENT_OBJECT_NAMECHANGE, kDescriptionChild, L""));
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+// Calls a client may make on an object it holds, each with the answer a
+// detached object must give.
+struct HeldCall {
+    const char* name;
+    HRESULT (*call)(IAccessible* object);
+};
+
+const HeldCall kHeldCalls[] = {
+    {"get_accName",
+     [](IAccessible* o) {
+         BSTR name = nullptr;
+         const HRESULT hr = o->get_accName(Child(kStatusChild), &name);
+         SysFreeString(name);
+         return hr;
+     }},
+    {"get_accChildCount",
+     [](IAccessible* o) {
+         long count = 0;
+         return o->get_accChildCount(&count);
+     }},
+    {"get_accState",
+     [](IAccessible* o) {
+         VARIANT state{};
+         return o->get_accState(Child(kPrimaryButtonChild), &state);
+     }},
+    {"get_accValue",
+     [](IAccessible* o) {
+         BSTR value = nullptr;
+         const HRESULT hr = o->get_accValue(Child(kProgressChild), &value);
+         SysFreeString(value);
+         return hr;
+     }},
+    {"accLocation",
+     [](IAccessible* o) {
+         long l = 0, t = 0, w = 0, h = 0;
+         return o->accLocation(&l, &t, &w, &h, Child(kPrimaryButtonChild));
+     }},
+    {"accHitTest",
+     [](IAccessible* o) {
+         VARIANT hit{};
+         return o->accHitTest(10, 10, &hit);
+     }},
+    {"accNavigate",
+     [](IAccessible* o) {
+         VARIANT end{};
+         return o->accNavigate(NAVDIR_FIRSTCHILD, Child(CHILDID_SELF), &end);
+     }},
+    {"get_accFocus",
+     [](IAccessible* o) {
+         VARIANT focus{};
+         return o->get_accFocus(&focus);
+     }},
+    {"accDoDefaultAction",
+     [](IAccessible* o) { return o->accDoDefaultAction(Child(kPrimaryButtonChild)); }},
+};
+
+TEST_F(AccessibilityTest, AnObjectHeldPastTheWindowFailsEveryCallAndTheProcessExitsZero) {
+    AccessiblePtr object;
+    StartReady(MakeRelease("2.1.0", Layout::Top), object);
+    ASSERT_FALSE(HasFailure());
+    for (const HeldCall& held : kHeldCalls) {
+        if (std::string(held.name) != "accDoDefaultAction") {
+            EXPECT_TRUE(SUCCEEDED(held.call(object.get()))) << held.name;
+        }
+    }
+
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+    for (const HeldCall& held : kHeldCalls) {
+        EXPECT_TRUE(FAILED(held.call(object.get()))) << held.name;
+    }
+}
+
+// A setup window of this process on a thread of its own (a single-threaded
+// apartment with its own message loop), which goes on pumping after the
+// window is gone, so calls still reach the object.
+class WindowThread {
+  public:
+    WindowThread() {
+        thread_ = std::thread([this] { Run(); });
+        while (ready_ == 0) {
+            Sleep(10);
+        }
+    }
+    ~WindowThread() {
+        stop_ = 1;
+        PostThreadMessageW(threadId_, WM_NULL, 0, 0);
+        thread_.join();
+    }
+    WindowThread(const WindowThread&) = delete;
+    WindowThread& operator=(const WindowThread&) = delete;
+
+    HWND window() const { return window_; }
+
+  private:
+    void Run() {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        threadId_ = GetCurrentThreadId();
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = SetupWindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"MovoraSetupOnItsThread";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(WS_EX_APPWINDOW, windowClass.lpszClassName, L"Movora Setup",
+                                  WS_POPUP | WS_VISIBLE, 0, 0, 480, 560, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+        ready_ = 1;
+        MSG message{};
+        while (stop_ == 0) {
+            // The quit message of the window's end does not end this loop.
+            if (GetMessageW(&message, nullptr, 0, 0) > 0) {
+                DispatchMessageW(&message);
+            }
+        }
+        CoUninitialize();
+    }
+
+    std::thread thread_;
+    DWORD threadId_ = 0;
+    HWND window_ = nullptr;
+    volatile LONG ready_ = 0;
+    volatile LONG stop_ = 0;
+};
+
+TEST(DetachedObjectTest, EveryCallAfterTheWindowsEndAnswersDisconnected) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    const ScopeExit endCom([] { CoUninitialize(); });
+    window_testing::StatusSnapshot snapshot;
+    g_app.uninstallMode = true;
+    g_app.updateMode = false;
+    AccessiblePtr object;
+    {
+        WindowThread thread;
+        ASSERT_NE(thread.window(), nullptr);
+        IAccessible* raw = nullptr;
+        ASSERT_EQ(AccessibleObjectFromWindow(thread.window(), static_cast<DWORD>(OBJID_CLIENT),
+                                             IID_IAccessible, reinterpret_cast<void**>(&raw)),
+                  S_OK);
+        object.reset(raw);
+        EXPECT_EQ(ReadElement(object.get(), kPrimaryButtonChild).name, L"Uninstall");
+
+        PostMessageW(thread.window(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(PumpUntil([&] { return IsWindow(thread.window()) == FALSE; }));
+        for (const HeldCall& held : kHeldCalls) {
+            EXPECT_EQ(held.call(object.get()), RPC_E_DISCONNECTED) << held.name;
+        }
+    }
+    // The window's thread and apartment are gone too: still an error, no crash.
+    for (const HeldCall& held : kHeldCalls) {
+        EXPECT_TRUE(FAILED(held.call(object.get()))) << held.name;
+    }
+}
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <oleacc.h>
 
+#include <new>
 #include <string>
 
 namespace {
@@ -74,6 +75,16 @@ int ShownPercent(const View& view) {
     return ProgressFillWidth(100, view.in.phase, view.in.progressPercent);
 }
 
+// "0%" to "100%", without the printf machinery a number format would link in.
+std::wstring PercentText(int percent) {
+    std::wstring text = L"%";
+    do {
+        text.insert(text.begin(), static_cast<wchar_t>(L'0' + percent % 10));
+        percent /= 10;
+    } while (percent > 0);
+    return text;
+}
+
 Element Text(const std::wstring& name, const RECT& rect) {
     Element element;
     element.name = name;
@@ -123,7 +134,7 @@ Element DescribeElement(const View& view, LONG child) {
     case kProgressChild: {
         Element bar = Text(L"Progress", layout.track);
         bar.role = ROLE_SYSTEM_PROGRESSBAR;
-        bar.value = std::to_wstring(ShownPercent(view)) + L"%";
+        bar.value = PercentText(ShownPercent(view));
         return bar;
     }
     case kStatusChild:
@@ -167,7 +178,8 @@ LONG ChildAt(const View& view, POINT point) {
     return CHILDID_SELF;
 }
 
-VARIANT ChildVariant(LONG child) {
+// A VT_I4 VARIANT: a child id, a role or a state.
+VARIANT LongVariant(LONG child) {
     VARIANT result;
     result.vt = VT_I4;
     result.lVal = child;
@@ -290,20 +302,10 @@ class ClientAccessible final : public IAccessible {
         return AnswerText(child, text, [](const Element&) -> const wchar_t* { return nullptr; });
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        return AnswerVariant(child, role, [](const Element& element) {
-            VARIANT result;
-            result.vt = VT_I4;
-            result.lVal = element.role;
-            return result;
-        });
+        return AnswerNumber(child, role, [](const Element& element) { return element.role; });
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        return AnswerVariant(child, state, [](const Element& element) {
-            VARIANT result;
-            result.vt = VT_I4;
-            result.lVal = element.state;
-            return result;
-        });
+        return AnswerNumber(child, state, [](const Element& element) { return element.state; });
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override {
         return AnswerText(child, help, [](const Element&) -> const wchar_t* { return nullptr; });
@@ -330,7 +332,7 @@ class ClientAccessible final : public IAccessible {
             return S_FALSE;
         }
         // Enter and Space act on the primary button: it holds the keyboard.
-        *focus = ChildVariant(view.look.enabled ? LONG{kPrimaryButtonChild} : LONG{CHILDID_SELF});
+        *focus = LongVariant(view.look.enabled ? LONG{kPrimaryButtonChild} : LONG{CHILDID_SELF});
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
@@ -394,7 +396,7 @@ class ClientAccessible final : public IAccessible {
         const View view = TakeView(window_);
         for (LONG next = from + step; next >= 1 && next <= kAccessibleChildCount; next += step) {
             if (!(DescribeElement(view, next).state & STATE_SYSTEM_INVISIBLE)) {
-                *end = ChildVariant(next);
+                *end = LongVariant(next);
                 return S_OK;
             }
         }
@@ -416,7 +418,7 @@ class ClientAccessible final : public IAccessible {
         if (!PointInRect(client, point)) {
             return S_FALSE;
         }
-        *hit = ChildVariant(ChildAt(view, point));
+        *hit = LongVariant(ChildAt(view, point));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
@@ -455,7 +457,10 @@ class ClientAccessible final : public IAccessible {
         return S_OK;
     }
 
-    template <typename Pick> HRESULT AnswerText(const VARIANT& child, BSTR* out, Pick pick) {
+    // One answer for every text and number of an element; plain function
+    // pointers keep it one copy in the program.
+    HRESULT AnswerText(const VARIANT& child, BSTR* out,
+                       const wchar_t* (*pick)(const Element& element)) {
         if (out == nullptr) {
             return E_POINTER;
         }
@@ -468,7 +473,7 @@ class ClientAccessible final : public IAccessible {
         return ReturnText(pick(element), out);
     }
 
-    template <typename Pick> HRESULT AnswerVariant(const VARIANT& child, VARIANT* out, Pick pick) {
+    HRESULT AnswerNumber(const VARIANT& child, VARIANT* out, LONG (*pick)(const Element& element)) {
         if (out == nullptr) {
             return E_POINTER;
         }
@@ -477,7 +482,7 @@ class ClientAccessible final : public IAccessible {
         if (const HRESULT hr = Child(child, id); hr != S_OK) {
             return hr;
         }
-        *out = pick(DescribeElement(TakeView(window_), id));
+        *out = LongVariant(pick(DescribeElement(TakeView(window_), id)));
         return S_OK;
     }
 
@@ -501,12 +506,15 @@ Announced announced;
 } // namespace
 
 LRESULT AnswerGetObject(HWND window, WPARAM wParam, LPARAM lParam) {
-    const OleaccCalls* calls = GetOleaccCalls();
-    if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT || calls == nullptr) {
-        return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
+    // Other object ids (the window's frame, UI Automation's root) are the
+    // system's; the library is loaded only when a client asks for the client.
+    const bool client = static_cast<LONG>(static_cast<DWORD>(lParam)) == OBJID_CLIENT;
+    const OleaccCalls* calls = client ? GetOleaccCalls() : nullptr;
+    if (clientObject == nullptr && calls != nullptr) {
+        clientObject = new (std::nothrow) ClientAccessible(window);
     }
-    if (clientObject == nullptr) {
-        clientObject = new ClientAccessible(window);
+    if (calls == nullptr || clientObject == nullptr) {
+        return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
     }
     return calls->lresultFromObject(IID_IAccessible, wParam, clientObject);
 }

@@ -262,6 +262,15 @@ TEST_P(TreeTest, NamesRolesStatesValuesAndLocationsAreWhatThePaintShows) {
         }
     }
     EXPECT_EQ(visible, expected) << Describe(visible);
+    // Navigation walks the same order, skipping what is not shown.
+    std::vector<std::wstring> walked;
+    VARIANT at{};
+    HRESULT step = object->accNavigate(NAVDIR_FIRSTCHILD, Child(CHILDID_SELF), &at);
+    while (step == S_OK && at.vt == VT_I4 && walked.size() <= expected.size()) {
+        walked.push_back(ReadElement(object.get(), at.lVal).name);
+        step = object->accNavigate(NAVDIR_NEXT, Child(at.lVal), &at);
+    }
+    EXPECT_EQ(walked, expected) << Describe(walked);
 
     // Roles and states.
     const Seen& progress = children[kProgressChild - 1];

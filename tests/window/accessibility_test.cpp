@@ -535,6 +535,79 @@ TEST_F(AccessibilityTest, AnInstallAnnouncesItsStepsAndTheFinalSentence) {
     EXPECT_EQ(WaitForSetupExit(), 0u);
 }
 
+// Wine takes a DLL found beside a program before its own copy only for the
+// names it is told to; these per-program overrides tell it, for programs
+// started while the object lives, as Windows does for every DLL that is not
+// a known one.
+class PreferDllsBeside {
+  public:
+    PreferDllsBeside(std::vector<std::wstring> programs, const std::vector<std::wstring>& dlls)
+        : programs_(std::move(programs)) {
+        for (const std::wstring& program : programs_) {
+            HKEY key = nullptr;
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, OverridesKey(program).c_str(), 0, nullptr, 0,
+                                KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+                ADD_FAILURE() << "cannot write Wine's overrides for " << Narrow(program);
+                continue;
+            }
+            const UniqueKey owner(key);
+            for (const std::wstring& dll : dlls) {
+                const wchar_t order[] = L"native,builtin";
+                RegSetValueExW(key, dll.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
+                               sizeof(order));
+            }
+        }
+    }
+    ~PreferDllsBeside() {
+        for (const std::wstring& program : programs_) {
+            RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Wine\\AppDefaults\\" + program).c_str());
+        }
+    }
+    PreferDllsBeside(const PreferDllsBeside&) = delete;
+    PreferDllsBeside& operator=(const PreferDllsBeside&) = delete;
+
+  private:
+    static std::wstring OverridesKey(const std::wstring& program) {
+        return L"Software\\Wine\\AppDefaults\\" + program + L"\\DllOverrides";
+    }
+    std::vector<std::wstring> programs_;
+};
+
+TEST_F(AccessibilityTest, ReadingTheWindowLoadsNoAccessibilityDllPlantedBesideTheProgram) {
+    const std::vector<std::wstring> planted = {L"oleacc.dll", L"oleaccrc.dll"};
+    for (const std::wstring& name : planted) {
+        ASSERT_TRUE(CopyFileW(BuiltProgram(L"planted_marker.dll").c_str(), (folder_ / name).c_str(),
+                              FALSE));
+    }
+    const std::wstring probe = folder_ / L"oleacc_load_probe.exe";
+    ASSERT_TRUE(CopyFileW(BuiltProgram(L"oleacc_load_probe.exe").c_str(), probe.c_str(), FALSE));
+    const PreferDllsBeside overrides({L"MovoraSetup.exe", L"oleacc_load_probe.exe"},
+                                     {L"oleacc", L"oleaccrc"});
+    const auto loaded = [&](const std::wstring& name) {
+        return GetFileAttributesW((folder_ / (name + L".loaded")).c_str()) !=
+               INVALID_FILE_ATTRIBUTES;
+    };
+
+    // The planting is seen: a program that loads the library by name takes
+    // the planted copy.
+    StartedProcess control = StartProcess(L"\"" + probe + L"\"");
+    ASSERT_TRUE(control.process);
+    EXPECT_EQ(WaitForExitCode(control.process.get(), kFlowTimeoutMs), 0u);
+    ASSERT_TRUE(loaded(L"oleacc.dll")) << "the planted DLL is not taken even by the probe";
+    ASSERT_TRUE(DeleteFileW((folder_ / L"oleacc.dll.loaded").c_str()));
+
+    // The setup program answers a screen reader from the system's copy.
+    AccessiblePtr object;
+    StartReady(MakeRelease("2.1.0", Layout::Top), object);
+    ASSERT_FALSE(HasFailure());
+    EXPECT_EQ(ReadElement(object.get(), kPrimaryButtonChild).name, L"Install");
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+    for (const std::wstring& name : planted) {
+        EXPECT_FALSE(loaded(name)) << Narrow(name) << " planted beside the program was loaded";
+    }
+}
+
 // Calls a client may make on an object it holds, each with the answer a
 // detached object must give.
 struct HeldCall {

@@ -18,8 +18,8 @@ using LresultFromObjectCall = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
 using AccessibleObjectFromWindowCall = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
 
 // The accessibility library is not a known DLL, so it is bound at first use
-// from the system folder; its resource strings DLL, which it loads by name,
-// is taken from there first as well.
+// from the system folder; the DLL of its resource strings, which it may load
+// by name, is taken from there first as well.
 struct OleaccCalls {
     LresultFromObjectCall lresultFromObject = nullptr;
     AccessibleObjectFromWindowCall objectFromWindow = nullptr;
@@ -551,8 +551,8 @@ void AnnounceStatusChange(HWND window) {
                 continue;
             }
             NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, child);
-            // The status line is a polite live region: the new sentence is
-            // spoken without the user moving there.
+            // The status line is a live region: screen readers speak the new
+            // sentence without the user moving there.
             if (child == kStatusChild) {
                 NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, window, OBJID_CLIENT, child);
             }

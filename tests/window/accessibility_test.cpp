@@ -674,6 +674,17 @@ const HeldCall kHeldCalls[] = {
          VARIANT focus{};
          return o->get_accFocus(&focus);
      }},
+    {"get_accParent",
+     [](IAccessible* o) {
+         IDispatch* parent = nullptr;
+         const HRESULT hr = o->get_accParent(&parent);
+         if (parent != nullptr) {
+             parent->Release();
+         } else if (hr == S_OK) {
+             return E_POINTER; // a success must name the window's object
+         }
+         return hr;
+     }},
     {"accDoDefaultAction",
      [](IAccessible* o) { return o->accDoDefaultAction(Child(kPrimaryButtonChild)); }},
 };

@@ -87,6 +87,7 @@ StatusSnapshot::~StatusSnapshot() {
     g_app.phase = phase_;
 }
 
+
 Status CurrentStatus() {
     std::lock_guard<std::mutex> lock(g_app.statusMutex);
     return Status{g_app.phase, g_app.statusMessage, g_app.progressPercent};

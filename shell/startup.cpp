@@ -6,10 +6,12 @@
 #include "shell/app_state.h"
 #include "shell/command_line.h"
 #include "shell/jobs.h"
+#include "shell/scoped.h"
 #include "shell/text.h"
 #include "shell/window/fonts.h"
 #include "shell/window/window_proc.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 #include <shellscalingapi.h>
 
@@ -106,6 +108,18 @@ int RunSetup(HINSTANCE instance) {
     if (g_app.uninstallMode && HandOverUninstall()) {
         return 0;
     }
+
+    // The window's accessible object is handed to screen readers in other
+    // processes through COM, so this thread is a single-threaded apartment
+    // while the window exists: their calls then arrive through the message
+    // loop, on the thread that owns the window's state. Without COM the
+    // window still works; only screen readers find nothing inside it.
+    const bool comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    ScopeExit endCom([comReady] {
+        if (comReady) {
+            CoUninitialize();
+        }
+    });
 
     RegisterSetupWindowClass(instance);
     const RECT rect = ComputeWindowRect();

@@ -28,8 +28,8 @@ class SelectedPen {
     HGDIOBJ previous_;
 };
 
-void DrawBorder(HDC dc, int width, int height) {
-    SelectedPen pen(dc, colours::kLine);
+void DrawBorder(HDC dc, int width, int height, COLORREF line) {
+    SelectedPen pen(dc, line);
     HGDIOBJ previousBrush = SelectObject(dc, GetStockObject(HOLLOW_BRUSH));
     Rectangle(dc, 0, 0, width, height);
     SelectObject(dc, previousBrush);
@@ -37,8 +37,8 @@ void DrawBorder(HDC dc, int width, int height) {
 
 // Four corner brackets of the square, each one move and two segments that
 // meet in the corner.
-void DrawFrameMark(HDC dc, const RECT& square, int arm) {
-    SelectedPen pen(dc, colours::kBright);
+void DrawFrameMark(HDC dc, const RECT& square, int arm, COLORREF bright) {
+    SelectedPen pen(dc, bright);
     const auto bracket = [dc, arm](int x, int y, int dx, int dy) {
         MoveToEx(dc, x, y + dy * arm, nullptr);
         LineTo(dc, x, y);
@@ -52,25 +52,25 @@ void DrawFrameMark(HDC dc, const RECT& square, int arm) {
 
 void DrawCloseBox(HDC dc, const RECT& box, const PaintInputs& in) {
     if (in.closeHover) {
-        FillWith(dc, box, colours::kCloseHover);
+        FillWith(dc, box, in.palette.closeHover);
     }
-    DrawLabel(dc, in.bodyFont, in.closeHover ? colours::kBright : colours::kDim, box, L"\u00D7",
-              kCentred);
+    DrawLabel(dc, in.bodyFont, in.closeHover ? in.palette.closeGlyphHover : in.palette.closeGlyph,
+              box, L"\u00D7", kCentred);
 }
 
 void DrawModeWord(HDC dc, const RECT& rect, int letterSpace, const PaintInputs& in) {
     SetTextCharacterExtra(dc, letterSpace);
-    DrawLabel(dc, in.smallFont, colours::kDim, rect,
+    DrawLabel(dc, in.smallFont, in.palette.dim, rect,
               ModeWord(ModeFromFlags(in.uninstallMode, in.updateMode)), kSingleLine);
     SetTextCharacterExtra(dc, 0);
 }
 
 void DrawProgress(HDC dc, const RECT& track, const PaintInputs& in) {
-    FillWith(dc, track, colours::kLine);
+    FillWith(dc, track, in.palette.line);
     const int fill = ProgressFillWidth(track.right - track.left, in.phase, in.progressPercent);
     if (fill > 0) {
         FillWith(dc, RECT{track.left, track.top, track.left + fill, track.bottom},
-                 colours::kAccent);
+                 in.palette.progressFill);
     }
 }
 
@@ -78,13 +78,13 @@ void DrawPrimaryButton(HDC dc, const RECT& rect, const PaintInputs& in) {
     const ButtonLook look =
         PrimaryButtonLook(ModeFromFlags(in.uninstallMode, in.updateMode), in.phase);
     // A disabled button never lights up, whatever the mouse does.
-    COLORREF face = colours::kDisabled;
+    COLORREF face = in.palette.buttonDisabled;
     if (look.enabled) {
-        face = in.primaryHover ? colours::kAccentHover : colours::kAccent;
+        face = in.primaryHover ? in.palette.buttonHover : in.palette.button;
     }
     FillWith(dc, rect, face);
-    DrawLabel(dc, in.buttonFont, look.enabled ? colours::kButtonText : colours::kDim, rect,
-              look.label, kCentred);
+    DrawLabel(dc, in.buttonFont, look.enabled ? in.palette.buttonText : in.palette.disabledText,
+              rect, look.label, kCentred);
 }
 
 } // namespace
@@ -100,6 +100,7 @@ PaintInputs TakePaintInputs() {
     in.smallFont = g_app.smallFont;
     in.buttonFont = g_app.buttonFont;
     in.dpi = g_app.dpi;
+    in.palette = CurrentPalette();
     std::lock_guard<std::mutex> lock(g_app.statusMutex);
     in.phase = g_app.phase;
     in.statusMessage = g_app.statusMessage;
@@ -113,27 +114,28 @@ HitRects DrawWindowContents(HDC dc, int width, int height, const PaintInputs& in
     const WindowLayout layout = ComputeLayout(width, height, in.dpi);
     const WindowMode mode = ModeFromFlags(in.uninstallMode, in.updateMode);
 
-    FillWith(dc, RECT{0, 0, width, height}, colours::kBackground);
-    DrawBorder(dc, width, height);
-    DrawFrameMark(dc, layout.mark, layout.markArm);
-    DrawLabel(dc, in.smallFont, colours::kBright, layout.name, L"MOVORA", kSingleLineMiddle);
+    const Palette& colour = in.palette;
+    FillWith(dc, RECT{0, 0, width, height}, colour.background);
+    DrawBorder(dc, width, height, colour.line);
+    DrawFrameMark(dc, layout.mark, layout.markArm, colour.bright);
+    DrawLabel(dc, in.smallFont, colour.bright, layout.name, L"MOVORA", kSingleLineMiddle);
     DrawCloseBox(dc, layout.closeBox, in);
     DrawModeWord(dc, layout.modeWord, layout.letterSpace, in);
-    DrawLabel(dc, in.titleFont, colours::kBright, layout.headline, HeadlineText(mode, in.phase),
+    DrawLabel(dc, in.titleFont, colour.bright, layout.headline, HeadlineText(mode, in.phase),
               kSingleLine);
-    DrawLabel(dc, in.bodyFont, colours::kMid, layout.description, DescriptionText(mode), kWrapped);
+    DrawLabel(dc, in.bodyFont, colour.mid, layout.description, DescriptionText(mode), kWrapped);
 
     const bool versionPhase = in.phase == Ready || in.phase == Working || in.phase == Done;
     if (!in.latestVersion.empty() && versionPhase) {
-        DrawLabel(dc, in.smallFont, colours::kMid, layout.version, L"Version " + in.latestVersion,
+        DrawLabel(dc, in.smallFont, colour.mid, layout.version, L"Version " + in.latestVersion,
                   kSingleLine);
     }
     if (!in.releaseNotes.empty() && in.phase != Failed) {
-        DrawLabel(dc, in.smallFont, colours::kDim, layout.notes, in.releaseNotes, kWrapped);
+        DrawLabel(dc, in.smallFont, colour.dim, layout.notes, in.releaseNotes, kWrapped);
     }
 
     DrawProgress(dc, layout.track, in);
-    DrawLabel(dc, in.smallFont, in.phase == Failed ? colours::kError : colours::kMid, layout.status,
+    DrawLabel(dc, in.smallFont, in.phase == Failed ? colour.error : colour.mid, layout.status,
               in.statusMessage, kWrapped);
     DrawPrimaryButton(dc, layout.button, in);
     return HitRects{layout.closeBox, layout.button};

@@ -2,13 +2,14 @@
 #pragma once
 
 #include "shell/app_state.h"
+#include "shell/window/palette.h"
 
 #include <windows.h>
 
 #include <string>
 
 // Everything a paint depends on, taken at one moment: the mode and hover
-// flags, the fonts and DPI, and the five job status values copied together.
+// flags, the fonts, DPI and palette, and the five job status values copied together.
 struct PaintInputs {
     bool uninstallMode = false;
     bool updateMode = false;
@@ -19,6 +20,7 @@ struct PaintInputs {
     HFONT smallFont = nullptr;
     HFONT buttonFont = nullptr;
     UINT dpi = 96;
+    Palette palette = kFixedPalette;
     JobPhase phase = Checking;
     std::wstring statusMessage;
     std::wstring releaseNotes;

@@ -1,4 +1,5 @@
 // The window's colours. The window is flat and dark; accent marks what acts.
+// With high contrast on, the same parts take the colours the user chose.
 #pragma once
 
 #include <windows.h>
@@ -18,3 +19,41 @@ inline constexpr COLORREF kButtonText = RGB(7, 20, 15);     // label of an enabl
 inline constexpr COLORREF kError = RGB(240, 113, 120);      // status line when a job failed
 
 } // namespace colours
+
+// The colour of each part of the window.
+struct Palette {
+    COLORREF background;      // whole client area
+    COLORREF line;            // border, progress track
+    COLORREF bright;          // frame mark, name, headline
+    COLORREF closeHover;      // close box under the mouse
+    COLORREF closeGlyph;      // the close glyph
+    COLORREF closeGlyphHover; // the close glyph under the mouse
+    COLORREF dim;             // mode word, release notes
+    COLORREF mid;             // description, version, status
+    COLORREF progressFill;    // done part of the progress track
+    COLORREF button;          // enabled button
+    COLORREF buttonHover;     // enabled button under the mouse
+    COLORREF buttonText;      // label of an enabled button
+    COLORREF buttonDisabled;  // disabled button
+    COLORREF disabledText;    // label of a disabled button
+    COLORREF error;           // status line when a job failed
+};
+
+// The window's own dark palette.
+inline constexpr Palette kFixedPalette{
+    colours::kBackground, colours::kLine,   colours::kBright,      colours::kCloseHover,
+    colours::kDim,        colours::kBright, colours::kDim,         colours::kMid,
+    colours::kAccent,     colours::kAccent, colours::kAccentHover, colours::kButtonText,
+    colours::kDisabled,   colours::kDim,    colours::kError};
+
+// The user's high-contrast colours (GetSysColor): window and window text for
+// the panel and every text, highlight and highlight text for what acts and
+// for progress, button face and grey text for the disabled button.
+Palette SystemColourPalette();
+
+// Whether the user has high contrast on (SPI_GETHIGHCONTRAST).
+bool HighContrastOn();
+
+// The palette of the next paint: the system colours with high contrast on,
+// the fixed palette otherwise.
+Palette CurrentPalette();

@@ -2,6 +2,7 @@
 
 #include "shell/app_state.h"
 #include "shell/jobs.h"
+#include "shell/window/accessible.h"
 #include "shell/window/fonts.h"
 #include "shell/window/hit_test.h"
 #include "shell/window/labels.h"
@@ -42,12 +43,15 @@ LRESULT OnCreate(HWND window) {
         StartCheckOrInstallJob(false);
         break;
     }
+    // What the window first shows is the baseline of later announcements.
+    AnnounceStatusChange(window);
     return 0;
 }
 
 // Joins the worker before the window handle goes away: a job may still post
 // to it until it has returned.
 LRESULT OnDestroy() {
+    DetachAccessible();
     CancelAndJoinWorker();
     g_app.window = nullptr;
     PostQuitMessage(0);
@@ -61,7 +65,8 @@ LRESULT OnNcHitTest(HWND window, LPARAM lParam) {
 }
 
 LRESULT OnKeyDown(HWND window, WPARAM key) {
-    if (key == VK_RETURN) {
+    // Space presses the primary button, as on any button.
+    if (key == VK_RETURN || key == VK_SPACE) {
         PrimaryAction();
     } else if (key == VK_ESCAPE) {
         DestroyWindow(window);
@@ -124,6 +129,7 @@ void TakeStatusChange(HWND window) {
     g_app.statusTakenAt = GetTickCount64();
     TakeStatusNotification();
     RepaintAll(window);
+    AnnounceStatusChange(window);
     if (CurrentWindowMode() != WindowMode::Update || g_app.appLaunched) {
         return;
     }
@@ -190,6 +196,16 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         return OnStatusChanged(window);
     case WM_TIMER:
         return OnTimer(window, wParam);
+    case WM_GETOBJECT:
+        return AnswerGetObject(window, wParam, lParam);
+    case WM_ACCESSIBLE_ACTION:
+        RunAccessibleAction(window, wParam);
+        return 0;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        // High contrast may have been switched, or its colours changed.
+        RepaintAll(window);
+        return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }

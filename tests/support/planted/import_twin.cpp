@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <shellapi.h>
 #include <shellscalingapi.h>
 
@@ -19,6 +20,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         RegCloseKey(nullptr);
         GetStockObject(0);
         CoTaskMemFree(nullptr);
+        SysFreeString(nullptr);
         UINT x = 0;
         GetDpiForMonitor(nullptr, MDT_EFFECTIVE_DPI, &x, &x);
         ShellExecuteW(nullptr, nullptr, nullptr, nullptr, nullptr, 0);

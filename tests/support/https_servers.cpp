@@ -76,6 +76,10 @@ std::wstring HttpsServers::TrustedUrl(const std::wstring& path) const {
     return L"https://localhost:" + std::to_wstring(trustedPort_) + path;
 }
 
+std::wstring HttpsServers::TrustedUrlByAddress(const std::wstring& path) const {
+    return L"https://127.0.0.1:" + std::to_wstring(trustedPort_) + path;
+}
+
 std::wstring HttpsServers::UntrustedUrl(const std::wstring& path) const {
     return L"https://localhost:" + std::to_wstring(untrustedPort_) + path;
 }

@@ -4,12 +4,14 @@
     https_test_server.py <work folder> [lifetime seconds]
 
 Generates, with openssl, two test authorities and for each a server
-certificate for "localhost"; only the first authority's certificate
+certificate for "localhost" and for the address 127.0.0.1; only the first authority's certificate
 (trusted-ca.der) is meant to be trusted by the test. Serves HTTPS on two free
 loopback ports, one per chain, and writes "<trusted port> <untrusted port>"
 to <work folder>/ports once both listen. Answers GET /hello with a fixed body
 and /bytes/<n> with n pattern bytes, and /files/<name> with the file of that
-name in <work folder>/files (written there by the test). Stops when <work folder>/stop appears or
+name in <work folder>/files (written there by the test). /redirect?to=<URL>
+[&status=<code>] answers with that redirect status (302 unless given) and
+<URL> as its Location, exactly as given (relative ones too). Stops when <work folder>/stop appears or
 the lifetime ends. Standard library only.
 """
 import http.server
@@ -19,6 +21,7 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.parse
 
 HELLO = b"hello over tls"
 
@@ -45,7 +48,7 @@ def make_chain(folder, name):
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}-server.key",
             "-out", f"{name}-server.csr", "-subj", "/CN=localhost", cwd=folder)
     with open(os.path.join(folder, f"{name}-ext.cnf"), "w") as ext:
-        ext.write("subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
+        ext.write("subjectAltName=DNS:localhost,IP:127.0.0.1,DNS:127.0.0.1\nbasicConstraints=CA:FALSE\n"
                   "extendedKeyUsage=serverAuth\n")
     openssl("x509", "-req", "-in", f"{name}-server.csr", "-CA", f"{name}-ca.pem",
             "-CAkey", f"{name}-ca.key", "-CAcreateserial", "-days", "2",
@@ -58,6 +61,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
     def do_GET(self):
+        if self.path.startswith("/redirect?"):
+            query = urllib.parse.parse_qs(self.path[len("/redirect?"):])
+            self.send_response(int(query.get("status", ["302"])[0]))
+            self.send_header("Location", query["to"][0])
+            self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            return
         if self.path == "/hello":
             body = HELLO
         elif self.path.startswith("/bytes/"):

@@ -269,7 +269,9 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
     Exchange exchange;
     DWORD status = 0;
     for (int redirects = 0;; ++redirects) {
-        if (g_app.cancelRequested.load()) {
+        // The first request goes out whatever the flag says (the chunk loop
+        // reads it); a further hop is not started once cancelled.
+        if (redirects > 0 && g_app.cancelRequested.load()) {
             transfer.error = L"Cancelled.";
             return false;
         }

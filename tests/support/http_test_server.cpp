@@ -235,7 +235,10 @@ void HttpTestServer::Answer(SOCKET client) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
-        auto found = scripts_.find(path);
+        auto found = scripts_.find(request.target);
+        if (found == scripts_.end()) {
+            found = scripts_.find(path);
+        }
         if (found != scripts_.end()) {
             response = found->second;
         } else {

@@ -88,8 +88,9 @@ class HttpTestServer {
     // "http://<address>:<port>" followed by path.
     std::wstring Url(const std::string& pathAndQuery) const;
 
-    // The answer for a path (the target without its query). Paths without a
-    // script get 404 with an empty body.
+    // The answer for a path (the target without its query), or for one
+    // whole target with its query, which goes first. Paths without a script
+    // get 404 with an empty body.
     void Script(const std::string& path, ScriptedResponse response);
     std::vector<RecordedRequest> Requests() const;
 

@@ -610,6 +610,30 @@ TEST_F(RedirectTest, FiveRedirectsAreFollowedAndASixthEndsTheTransfer) {
     EXPECT_FALSE(fs::exists(fs::path(six.filePath)));
 }
 
+// The window closes while the server is still answering the first request
+// with a redirect: the next hop is not started.
+TEST_F(RedirectTest, CancelBeforeAHopEndsTheTransfer) {
+    ScriptedResponse slowRedirect{302, ""};
+    slowRedirect.extraHeaders = "Location: /target\r\n";
+    slowRedirect.delayBeforeHeadersMs = 500;
+    server_.Script("/start", slowRedirect);
+    server_.Script("/target", ScriptedResponse{200, "arrived"});
+    std::thread closer([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (server_.Requests().empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        g_app.cancelRequested.store(true);
+    });
+    HttpTransfer transfer = File(L"package.zip");
+    const bool fetched = HttpGet(server_.Url("/start"), transfer, true);
+    closer.join();
+    EXPECT_FALSE(fetched);
+    EXPECT_EQ(transfer.error, L"Cancelled.");
+    EXPECT_EQ(TargetsRequested(), std::vector<std::string>{"/start"});
+    EXPECT_FALSE(fs::exists(fs::path(transfer.filePath)));
+}
+
 TEST_F(RedirectTest, RedirectLoopEndsWithOneSentence) {
     Redirect("/loop", "/loop");
     Redirect("/ping", "http://localhost:{here}/pong", 307);

@@ -252,6 +252,11 @@ void HttpTestServer::Answer(SOCKET client) {
         return;
     }
 
+    if (response.delayBeforeHeadersMs > 0 && !Wait(response.delayBeforeHeadersMs)) {
+        closesocket(client);
+        return;
+    }
+
     const std::string statusLine = "HTTP/1.1 " + std::to_string(response.status) + " " +
                                    ReasonPhrase(response.status) + "\r\n";
     if (response.endlessHeaders || response.endlessBody) {

@@ -29,6 +29,8 @@ struct ScriptedResponse {
     size_t dropAfter = kWholeBody;
     // Waits this long before sending anything, then closes without an answer.
     DWORD stallBeforeHeadersMs = 0;
+    // Waits this long before sending anything, then answers as scripted.
+    DWORD delayBeforeHeadersMs = 0;
     // Sends the headers and stallAfter body bytes, then waits stallMs before
     // going on with the rest.
     size_t stallAfter = kWholeBody;

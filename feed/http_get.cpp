@@ -103,9 +103,11 @@ bool IsRedirectStatus(DWORD status) {
 // too long for the URL rule is refused there.
 bool QueryLocation(const WinHttpCalls& http, HINTERNET request, std::wstring& location) {
     DWORD size = 0;
-    http.queryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size,
-                      WINHTTP_NO_HEADER_INDEX);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size < sizeof(wchar_t)) {
+    // Without a buffer the query can only fail; asking for more room is what
+    // says the header is there.
+    if (http.queryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, nullptr,
+                          &size, WINHTTP_NO_HEADER_INDEX) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || size < sizeof(wchar_t)) {
         return false;
     }
     location.assign(size / sizeof(wchar_t), L'\0');

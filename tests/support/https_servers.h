@@ -1,7 +1,7 @@
 // Two loopback HTTPS servers (tests/support/https_test_server.py) whose
-// certificates chain to test authorities made at run time. Only the first
-// authority is trusted, and only in this test prefix's current-user root
-// store, for the life of the object. "/hello" answers "hello over tls",
+// certificates chain to test authorities made at run time (the trusted one
+// once per test process). Only the first authority is trusted, and only in this test prefix's
+// current-user root store, for the life of the object. "/hello" answers "hello over tls",
 // "/bytes/N" N patterned bytes, "/redirect?to=<URL>[&status=N]" a redirect to
 // <URL> (percent-encoded in the query).
 #pragma once

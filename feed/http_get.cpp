@@ -7,10 +7,13 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cwctype>
 #include <iterator>
 #include <memory>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -21,6 +24,9 @@ constexpr int kConnectTimeoutMs = 8000;
 constexpr int kSendTimeoutMs = 20000;
 constexpr int kReceiveTimeoutMs = 20000;
 constexpr int kHighestPercent = 99;
+// A chain of redirects longer than this ends the transfer; it also ends a
+// server that sends the client round in a circle.
+constexpr int kMostRedirects = 5;
 
 constexpr DWORD kHostBufferChars = 256;
 constexpr DWORD kPathBufferChars = 2048;
@@ -54,6 +60,146 @@ int ProgressPercent(std::uint32_t total, std::uint32_t contentLength) {
     }
     const std::uint64_t percent = static_cast<std::uint64_t>(total) * 100u / contentLength;
     return percent > kHighestPercent ? kHighestPercent : static_cast<int>(percent);
+}
+
+// Where one request goes, as CheckDownloadUrl splits a URL.
+struct Target {
+    std::wstring host;
+    std::wstring pathAndQuery;
+    INTERNET_PORT port = 0;
+    bool secure = false;
+};
+
+// The handles of one request; the request closes before its connection.
+struct Exchange {
+    UniqueInternet connection;
+    UniqueInternet request;
+};
+
+// Connects to target, sends the GET and receives the response headers.
+// Returns false when any of that fails; the handles opened so far stay in
+// exchange for its owner to close.
+bool OpenExchange(const WinHttpCalls& http, HINTERNET session, const Target& target,
+                  Exchange& exchange) {
+    exchange.connection.reset(http.connect(session, target.host.c_str(), target.port, 0));
+    if (!exchange.connection) {
+        return false;
+    }
+    exchange.request.reset(http.openRequest(
+        exchange.connection.get(), L"GET", target.pathAndQuery.c_str(), nullptr, WINHTTP_NO_REFERER,
+        WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
+    return exchange.request &&
+           http.sendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+           http.receiveResponse(exchange.request.get(), nullptr);
+}
+
+bool IsRedirectStatus(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The Location header of a redirect. Returns false when it is missing or
+// empty. Its length is bounded by the stack's limit on response headers; one
+// too long for the URL rule is refused there.
+bool QueryLocation(const WinHttpCalls& http, HINTERNET request, std::wstring& location) {
+    DWORD size = 0;
+    // Without a buffer the query can only fail; asking for more room is what
+    // says the header is there.
+    if (http.queryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, nullptr,
+                          &size, WINHTTP_NO_HEADER_INDEX) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || size < sizeof(wchar_t)) {
+        return false;
+    }
+    location.assign(size / sizeof(wchar_t), L'\0');
+    if (!http.queryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                           location.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    location.resize(size / sizeof(wchar_t));
+    return !location.empty();
+}
+
+// The path with its "." and ".." segments worked out; path starts with '/'.
+// A ".." above the root stays at the root.
+std::wstring RemoveDotSegments(const std::wstring& path) {
+    std::vector<std::wstring> kept;
+    size_t start = 1;
+    for (;;) {
+        const size_t end = std::min(path.find(L'/', start), path.size());
+        const std::wstring segment = path.substr(start, end - start);
+        const bool last = end == path.size();
+        if (segment == L"..") {
+            if (!kept.empty()) {
+                kept.pop_back();
+            }
+        } else if (segment != L".") {
+            kept.push_back(segment);
+        }
+        if (last) {
+            // "a/.." and "a/." name the folder itself: keep its trailing '/'.
+            if (segment == L".." || segment == L".") {
+                kept.emplace_back();
+            }
+            break;
+        }
+        start = end + 1;
+    }
+    std::wstring result;
+    for (const std::wstring& segment : kept) {
+        result += L'/';
+        result += segment;
+    }
+    return result.empty() ? L"/" : result;
+}
+
+// True when text starts with a URL scheme ("https:", "ftp:", ...).
+bool HasScheme(const std::wstring& text) {
+    const size_t colon = text.find(L':');
+    if (colon == 0 || colon == std::wstring::npos || !iswalpha(text[0])) {
+        return false;
+    }
+    for (size_t i = 1; i < colon; ++i) {
+        if (!iswalnum(text[i]) && text[i] != L'+' && text[i] != L'-' && text[i] != L'.') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The URL a Location value names, read against the URL that answered with
+// it: absolute, "//host/path", "/path", "?query", "#part" and relative
+// paths. base has passed the URL rule, so it starts with "http://" or
+// "https://". The result still has to pass the rule itself.
+std::wstring ResolveLocation(const std::wstring& base, const std::wstring& location) {
+    if (HasScheme(location)) {
+        return location;
+    }
+    const size_t schemeEnd = base.find(L"://");
+    if (schemeEnd == std::wstring::npos) {
+        return location; // cannot happen for a URL the rule accepted
+    }
+    if (location.compare(0, 2, L"//") == 0) {
+        return base.substr(0, schemeEnd + 1) + location;
+    }
+    const size_t authorityEnd = std::min(base.find_first_of(L"/?#", schemeEnd + 3), base.size());
+    const std::wstring origin = base.substr(0, authorityEnd);
+    const size_t basePathEnd = std::min(base.find_first_of(L"?#", authorityEnd), base.size());
+    if (location[0] == L'?') {
+        return base.substr(0, basePathEnd) + location;
+    }
+    if (location[0] == L'#') {
+        return base.substr(0, std::min(base.find(L'#', authorityEnd), base.size())) + location;
+    }
+    const size_t pathEnd = std::min(location.find_first_of(L"?#"), location.size());
+    std::wstring path = location.substr(0, pathEnd);
+    if (path[0] != L'/') {
+        std::wstring basePath = base.substr(authorityEnd, basePathEnd - authorityEnd);
+        if (basePath.empty()) {
+            basePath = L"/";
+        }
+        path = basePath.substr(0, basePath.rfind(L'/') + 1) + path;
+    }
+    return origin + RemoveDotSegments(path) + location.substr(pathEnd);
 }
 
 } // namespace
@@ -101,45 +247,77 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
         transfer.error = L"Could not open a connection.";
         return false;
     }
-    std::wstring host;
-    std::wstring pathAndQuery;
-    INTERNET_PORT port = 0;
-    bool secure = false;
-    if (!CheckDownloadUrl(url, host, pathAndQuery, port, secure, transfer.error)) {
+    Target target;
+    if (!CheckDownloadUrl(url, target.host, target.pathAndQuery, target.port, target.secure,
+                          transfer.error)) {
         return false;
     }
 
-    // Declared in opening order, so they close request first, session last.
+    // Declared before the exchange, so the session closes last.
     UniqueInternet session(http->open(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) {
+    // Redirects are taken here, one hop at a time, so that every address the
+    // transfer goes to passes the URL rule; the stack must never follow one.
+    DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (!session || !http->setOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+                                     sizeof(redirectPolicy))) {
         transfer.error = L"Could not open a connection.";
         return false;
     }
     http->setTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                       kReceiveTimeoutMs);
-    UniqueInternet connection(http->connect(session.get(), host.c_str(), port, 0));
-    UniqueInternet request;
-    if (connection) {
-        request.reset(http->openRequest(connection.get(), L"GET", pathAndQuery.c_str(), nullptr,
-                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                        secure ? WINHTTP_FLAG_SECURE : 0));
-    }
-    if (!request ||
-        !http->sendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                           0, 0, 0) ||
-        !http->receiveResponse(request.get(), nullptr)) {
-        transfer.error = L"Could not reach the download server.";
-        return false;
-    }
 
-    const DWORD status = QueryNumberHeader(*http, request.get(), WINHTTP_QUERY_STATUS_CODE);
+    std::wstring currentUrl = url;
+    Exchange exchange;
+    DWORD status = 0;
+    for (int redirects = 0;; ++redirects) {
+        // The first request goes out whatever the flag says (the chunk loop
+        // reads it); a further hop is not started once cancelled.
+        if (redirects > 0 && g_app.cancelRequested.load()) {
+            transfer.error = L"Cancelled.";
+            return false;
+        }
+        // The previous hop's handles close first, request before connection.
+        exchange.request.reset();
+        exchange.connection.reset();
+        if (!OpenExchange(*http, session.get(), target, exchange)) {
+            transfer.error = L"Could not reach the download server.";
+            return false;
+        }
+        status = QueryNumberHeader(*http, exchange.request.get(), WINHTTP_QUERY_STATUS_CODE);
+        if (!IsRedirectStatus(status)) {
+            break;
+        }
+        if (redirects == kMostRedirects) {
+            transfer.error = L"The download server redirected too many times.";
+            return false;
+        }
+        std::wstring location;
+        if (!QueryLocation(*http, exchange.request.get(), location)) {
+            transfer.error = L"The server returned an error.";
+            return false;
+        }
+        currentUrl = ResolveLocation(currentUrl, location);
+        const bool wasSecure = target.secure;
+        if (!CheckDownloadUrl(currentUrl, target.host, target.pathAndQuery, target.port,
+                              target.secure, transfer.error)) {
+            return false;
+        }
+        // Once on TLS, a hop back to plain HTTP would expose the rest of the
+        // transfer, even towards this machine.
+        if (wasSecure && !target.secure) {
+            transfer.error = L"The download has to use HTTPS.";
+            return false;
+        }
+    }
+    HINTERNET request = exchange.request.get();
+
     if (status < 200 || status > 299) {
         transfer.error = L"The server returned an error.";
         return false;
     }
     const std::uint32_t contentLength =
-        QueryNumberHeader(*http, request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+        QueryNumberHeader(*http, request, WINHTTP_QUERY_CONTENT_LENGTH);
 
     // The file is created (or truncated) only now, after an accepted status;
     // others may read and write it meanwhile.
@@ -163,7 +341,7 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
             return false;
         }
         DWORD available = 0;
-        if (!http->queryDataAvailable(request.get(), &available)) {
+        if (!http->queryDataAvailable(request, &available)) {
             transfer.error = L"The download stopped.";
             return false;
         }
@@ -178,15 +356,19 @@ bool HttpGet(const std::wstring& url, HttpTransfer& transfer, bool reportProgres
         }
         chunk.resize(available);
         DWORD read = 0;
-        if (!http->readData(request.get(), chunk.data(), available, &read)) {
+        if (!http->readData(request, chunk.data(), available, &read)) {
             transfer.error = L"The download stopped.";
             return false;
         }
         if (transfer.toFile) {
-            // A failed write is not examined here: a short package fails its
-            // checksum or its unpacking.
+            // A full disk must not pass for a complete download: a short file
+            // would otherwise be blamed on the checksum, or unpacked as it is
+            // when the list carries none.
             DWORD written = 0;
-            WriteFile(file.get(), chunk.data(), read, &written, nullptr);
+            if (!WriteFile(file.get(), chunk.data(), read, &written, nullptr) || written != read) {
+                transfer.error = L"Could not save the download.";
+                return false;
+            }
         } else {
             transfer.body.insert(transfer.body.end(), chunk.data(), chunk.data() + read);
         }

@@ -1,5 +1,6 @@
-// One HTTP GET over WinHTTP: the URL rule, the transfer into memory or into a
-// file, cancellation between chunks and progress reports.
+// One HTTP GET over WinHTTP: the URL rule for the address and every redirect,
+// the transfer into memory or into a file, cancellation between chunks and
+// progress reports.
 #pragma once
 
 #include <windows.h>
@@ -28,11 +29,19 @@ inline constexpr size_t kMemoryBodyCap = 0x200000;
 bool CheckDownloadUrl(const std::wstring& url, std::wstring& host, std::wstring& pathAndQuery,
                       INTERNET_PORT& port, bool& secure, std::wstring& error);
 
-// Fetches url with one GET. Memory mode appends the body to transfer.body (at
-// most kMemoryBodyCap bytes); file mode streams it into transfer.filePath,
-// which is created or truncated only once a 2xx status has arrived. With
-// reportProgress, "Downloading" and 0..99 percent go to SetJobProgress after
-// every chunk. The cancel flag is checked before every chunk.
+// Fetches url with one GET, following up to five redirects (301, 302, 303,
+// 307, 308) itself: each Location, read against the URL that answered, must
+// pass CheckDownloadUrl (with its sentence) before its request is made, and a
+// hop from HTTPS to plain HTTP fails with "The download has to use HTTPS.".
+// A sixth redirect fails with "The download server redirected too many
+// times."; a redirect without a Location with "The server returned an
+// error.". Memory mode appends the final body to transfer.body (at most
+// kMemoryBodyCap bytes); file mode streams it into transfer.filePath, which is
+// created or truncated only once a 2xx status has arrived, and a chunk that
+// cannot be written whole (a full disk) fails with "Could not save the
+// download.". With reportProgress, "Downloading" and 0..99 percent go to
+// SetJobProgress after every chunk. The cancel flag is checked before every
+// redirect hop and every chunk.
 // Returns true when the whole body arrived. On failure transfer.error holds one
 // sentence; a partial file stays on disk for the caller to remove, and body
 // keeps what was appended. Every WinHTTP handle is closed on every path.

@@ -18,6 +18,7 @@ bool BindWinHttp(WinHttpCalls& calls) {
     return module != nullptr && BindEntryPoint(module, "WinHttpCrackUrl", calls.crackUrl) &&
            BindEntryPoint(module, "WinHttpOpen", calls.open) &&
            BindEntryPoint(module, "WinHttpSetTimeouts", calls.setTimeouts) &&
+           BindEntryPoint(module, "WinHttpSetOption", calls.setOption) &&
            BindEntryPoint(module, "WinHttpConnect", calls.connect) &&
            BindEntryPoint(module, "WinHttpOpenRequest", calls.openRequest) &&
            BindEntryPoint(module, "WinHttpSendRequest", calls.sendRequest) &&

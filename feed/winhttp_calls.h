@@ -10,6 +10,7 @@ struct WinHttpCalls {
     decltype(&WinHttpCrackUrl) crackUrl = nullptr;
     decltype(&WinHttpOpen) open = nullptr;
     decltype(&WinHttpSetTimeouts) setTimeouts = nullptr;
+    decltype(&WinHttpSetOption) setOption = nullptr;
     decltype(&WinHttpConnect) connect = nullptr;
     decltype(&WinHttpOpenRequest) openRequest = nullptr;
     decltype(&WinHttpSendRequest) sendRequest = nullptr;

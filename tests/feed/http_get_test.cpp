@@ -4,6 +4,7 @@
 
 #include "shell/app_state.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/small_volume.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -428,6 +429,228 @@ TEST_F(HttpGetTest, StallInTheBodyEndsWithTheReceiveTimeout) {
     EXPECT_EQ(transfer.error, L"The download stopped.");
     EXPECT_GE(seconds, 15.0);
     EXPECT_LE(seconds, 45.0);
+}
+
+// A real volume that fills up part-way: the transfer must not pass a cut file
+// off as a whole download. A volume with room left takes the same body.
+TEST_F(HttpGetTest, FullVolumeFailsTheDownloadAsNotSaved) {
+    testing_support::SmallVolume volume;
+    std::string whyNot;
+    if (!volume.Mount(64 * 1024, whyNot)) {
+        GTEST_SKIP() << whyNot;
+    }
+    const std::string body = PatternBytes(300000);
+    server_.Script("/small.zip", ScriptedResponse{200, body.substr(0, 20000)});
+    ScriptedResponse sized{200, body};
+    server_.Script("/sized.zip", sized);
+    ScriptedResponse chunked{200, body};
+    chunked.chunked = true;
+    chunked.chunkSize = 7000;
+    server_.Script("/chunked.zip", chunked);
+    const std::wstring target = volume.path() + L"\\package.zip";
+
+    HttpTransfer fits = File(L"unused");
+    fits.filePath = target;
+    ASSERT_TRUE(HttpGet(server_.Url("/small.zip"), fits, true)) << fs::path(fits.error).string();
+    EXPECT_EQ(ReadFileBytes(target), body.substr(0, 20000));
+
+    for (const char* path : {"/sized.zip", "/chunked.zip"}) {
+        HttpTransfer transfer = File(L"unused");
+        transfer.filePath = target;
+        EXPECT_FALSE(HttpGet(server_.Url(path), transfer, true)) << path;
+        EXPECT_EQ(transfer.error, L"Could not save the download.") << path;
+        // What fitted stays for the caller to remove.
+        const std::string kept = ReadFileBytes(target);
+        EXPECT_LT(kept.size(), body.size()) << path;
+        EXPECT_EQ(kept, body.substr(0, kept.size())) << path;
+        ASSERT_TRUE(DeleteFileW(target.c_str())) << GetLastError();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Redirects: every hop passes the URL rule before it is made.
+
+// A second server on 127.0.0.2: this machine, but not an address to which the
+// URL rule allows plain HTTP. Any request there is a hop the rule should have
+// stopped.
+class RedirectTest : public HttpGetTest {
+  protected:
+    void SetUp() override {
+        HttpGetTest::SetUp();
+        ASSERT_TRUE(elsewhere_.Start(0, "127.0.0.2")) << "nothing can listen on 127.0.0.2";
+        elsewhere_.Script("/target", ScriptedResponse{200, "from elsewhere"});
+    }
+    void TearDown() override {
+        elsewhere_.Stop();
+        HttpGetTest::TearDown();
+    }
+
+    // path answers status with location as its Location header (none when
+    // location is empty); "{here}" and "{elsewhere}" stand for the ports of
+    // the two servers.
+    void Redirect(const std::string& path, std::string location, int status = 302) {
+        for (const auto& [mark, port] :
+             {std::pair<std::string, std::uint16_t>{"{here}", server_.port()},
+              {"{elsewhere}", elsewhere_.port()}}) {
+            for (size_t at; (at = location.find(mark)) != std::string::npos;) {
+                location.replace(at, mark.size(), std::to_string(port));
+            }
+        }
+        ScriptedResponse response{status, ""};
+        if (!location.empty()) {
+            response.extraHeaders = "Location: " + location + "\r\n";
+        }
+        server_.Script(path, response);
+    }
+
+    std::vector<std::string> TargetsRequested() const {
+        std::vector<std::string> targets;
+        for (const auto& request : server_.Requests()) {
+            targets.push_back(request.target);
+        }
+        return targets;
+    }
+
+    HttpTestServer elsewhere_;
+};
+
+struct RefusedHopCase {
+    const char* name;
+    const char* location; // empty: no Location header at all
+    const wchar_t* sentence;
+};
+
+void PrintTo(const RefusedHopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RefusedRedirectTest : public RedirectTest,
+                            public ::testing::WithParamInterface<RefusedHopCase> {};
+
+TEST_P(RefusedRedirectTest, EndsTheTransferWithoutMakingTheHop) {
+    const RefusedHopCase& c = GetParam();
+    Redirect("/start", c.location);
+    HttpTransfer transfer = File(L"package.zip");
+    EXPECT_FALSE(HttpGet(server_.Url("/start"), transfer, true));
+    EXPECT_EQ(transfer.error, c.sentence);
+    EXPECT_TRUE(elsewhere_.Requests().empty()) << "the refused hop was made";
+    EXPECT_EQ(TargetsRequested(), std::vector<std::string>{"/start"});
+    EXPECT_FALSE(fs::exists(fs::path(transfer.filePath)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedRedirectTest,
+    ::testing::Values(RefusedHopCase{"PlainHttpToAnotherHost",
+                                     "http://127.0.0.2:{elsewhere}/target", kNeedsHttps},
+                      RefusedHopCase{"SchemeRelativeToAnotherHost",
+                                     "//127.0.0.2:{elsewhere}/target", kNeedsHttps},
+                      RefusedHopCase{"OtherScheme", "ftp://127.0.0.1:{here}/target", kInvalid},
+                      RefusedHopCase{"NoLocation", "", L"The server returned an error."}),
+    [](const ::testing::TestParamInfo<RefusedHopCase>& info) {
+        return std::string(info.param.name);
+    });
+
+struct FollowedHopCase {
+    const char* name;
+    int status;
+    const char* start;     // path and query of the first request
+    const char* location;  // "{here}": the server's port
+    const char* arrivesAt; // path and query of the second request
+};
+
+void PrintTo(const FollowedHopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FollowedRedirectTest : public RedirectTest,
+                             public ::testing::WithParamInterface<FollowedHopCase> {};
+
+TEST_P(FollowedRedirectTest, ResolvesTheLocationAgainstTheUrlThatAnswered) {
+    const FollowedHopCase& c = GetParam();
+    const std::string start = c.start;
+    Redirect(start, c.location, c.status);
+    const std::string arrival = c.arrivesAt;
+    server_.Script(arrival, ScriptedResponse{200, "arrived"});
+
+    HttpTransfer transfer = Memory();
+    ASSERT_TRUE(HttpGet(server_.Url(start), transfer, false)) << fs::path(transfer.error).string();
+    EXPECT_EQ(BodyText(transfer), "arrived");
+    EXPECT_EQ(TargetsRequested(), (std::vector<std::string>{start, arrival}));
+    EXPECT_TRUE(elsewhere_.Requests().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FollowedRedirectTest,
+    ::testing::Values(
+        FollowedHopCase{"MovedToAnAbsoluteUrl", 301, "/a/b/c", "http://localhost:{here}/d/e?f=1",
+                        "/d/e?f=1"},
+        FollowedHopCase{"FoundAtAnAbsolutePath", 302, "/a/b/c", "/d", "/d"},
+        FollowedHopCase{"SeeOtherRelativeWithQuery", 303, "/a/b/c?x=1", "d?y=2", "/a/b/d?y=2"},
+        FollowedHopCase{"TemporaryToTheParentFolder", 307, "/a/b/c", "../d", "/a/d"},
+        FollowedHopCase{"PermanentNotAboveTheRoot", 308, "/a/b/c", "../../../../d", "/d"},
+        FollowedHopCase{"QueryOnly", 302, "/a/b/c?old=1", "?new=2", "/a/b/c?new=2"},
+        FollowedHopCase{"SchemeRelativeToLocalhost", 302, "/a/b/c", "//localhost:{here}/d", "/d"},
+        FollowedHopCase{"DotSegments", 302, "/a/b/c", "./d/./e/../f", "/a/b/d/f"},
+        FollowedHopCase{"RelativeFromTheRoot", 302, "/c", "d", "/d"}),
+    [](const ::testing::TestParamInfo<FollowedHopCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// "/hopN" redirects to "/hop(N-1)"; "/hop0" answers.
+TEST_F(RedirectTest, FiveRedirectsAreFollowedAndASixthEndsTheTransfer) {
+    for (int hop = 1; hop <= 6; ++hop) {
+        Redirect("/hop" + std::to_string(hop), "/hop" + std::to_string(hop - 1));
+    }
+    server_.Script("/hop0", ScriptedResponse{200, "arrived"});
+
+    HttpTransfer five = Memory();
+    ASSERT_TRUE(HttpGet(server_.Url("/hop5"), five, false)) << fs::path(five.error).string();
+    EXPECT_EQ(BodyText(five), "arrived");
+    EXPECT_EQ(server_.Requests().size(), 6u);
+
+    HttpTransfer six = File(L"package.zip");
+    EXPECT_FALSE(HttpGet(server_.Url("/hop6"), six, true));
+    EXPECT_EQ(six.error, L"The download server redirected too many times.");
+    const std::vector<std::string> targets = TargetsRequested();
+    EXPECT_EQ(std::vector<std::string>(targets.begin() + 6, targets.end()),
+              (std::vector<std::string>{"/hop6", "/hop5", "/hop4", "/hop3", "/hop2", "/hop1"}));
+    EXPECT_FALSE(fs::exists(fs::path(six.filePath)));
+}
+
+// The window closes while the server is still answering the first request
+// with a redirect: the next hop is not started.
+TEST_F(RedirectTest, CancelBeforeAHopEndsTheTransfer) {
+    ScriptedResponse slowRedirect{302, ""};
+    slowRedirect.extraHeaders = "Location: /target\r\n";
+    slowRedirect.delayBeforeHeadersMs = 500;
+    server_.Script("/start", slowRedirect);
+    server_.Script("/target", ScriptedResponse{200, "arrived"});
+    std::thread closer([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (server_.Requests().empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        g_app.cancelRequested.store(true);
+    });
+    HttpTransfer transfer = File(L"package.zip");
+    const bool fetched = HttpGet(server_.Url("/start"), transfer, true);
+    closer.join();
+    EXPECT_FALSE(fetched);
+    EXPECT_EQ(transfer.error, L"Cancelled.");
+    EXPECT_EQ(TargetsRequested(), std::vector<std::string>{"/start"});
+    EXPECT_FALSE(fs::exists(fs::path(transfer.filePath)));
+}
+
+TEST_F(RedirectTest, RedirectLoopEndsWithOneSentence) {
+    Redirect("/loop", "/loop");
+    Redirect("/ping", "http://localhost:{here}/pong", 307);
+    Redirect("/pong", "/ping", 301);
+    for (const char* start : {"/loop", "/ping"}) {
+        HttpTransfer transfer = Memory();
+        EXPECT_FALSE(HttpGet(server_.Url(start), transfer, false)) << start;
+        EXPECT_EQ(transfer.error, L"The download server redirected too many times.") << start;
+    }
+    EXPECT_EQ(server_.Requests().size(), 12u) << "six requests for each start";
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "system/uninstall_entry.h"
 #include "tests/install/sequence_fixture.h"
 #include "tests/support/release_signing.h"
+#include "tests/support/small_volume.h"
 #include "tests/support/tar_standin.h"
 
 #include <gtest/gtest.h>
@@ -193,6 +194,121 @@ TEST_F(InstallSequenceTest, EmptyChecksumLetsAnyDownloadThroughToUnpacking) {
     EXPECT_EQ(error_, L"The download could not be unpacked.");
     EXPECT_TRUE(PackageFilesInTemp().empty());
 }
+
+// A server that answers 200 with nothing: an empty file is no package, and the
+// checksum says so before anything is unpacked.
+TEST_F(InstallSequenceTest, EmptyDownloadWithAChecksumFailsTheChecksum) {
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    for (bool chunked : {false, true}) {
+        Publish(MakeRelease("2.0", Layout::Top)); // the list names the real package's digest
+        ScriptedResponse empty;
+        empty.chunked = chunked;
+        server_.Script("/releases/Movora-2.0.zip", empty);
+        StatusRecorder recorder;
+
+        EXPECT_FALSE(Install()) << "chunked " << chunked;
+        EXPECT_EQ(error_, L"The download did not match its checksum.") << "chunked " << chunked;
+        EXPECT_TRUE(recorder.Saw(L"Checking the download"));
+        EXPECT_FALSE(recorder.Saw(L"Installing"));
+        ExpectOldReleaseKept(old, oldEntry);
+        EXPECT_FALSE(fs::exists(Staging()));
+    }
+}
+
+TEST_F(InstallSequenceTest, RedirectedPackageUrlStillInstalls) {
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    Publish(release);
+    ScriptedResponse moved{302, ""};
+    moved.extraHeaders = "Location: http://localhost:" + std::to_string(server_.port()) +
+                         "/releases/Movora-2.0.zip\r\n";
+    server_.Script("/download/latest.zip", moved);
+    {
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        g_app.packageUrl = server_.Url("/download/latest.zip");
+    }
+
+    ASSERT_TRUE(Install()) << Text(error_);
+    ExpectInstalled(release);
+    ASSERT_EQ(server_.Requests().size(), 2u);
+    EXPECT_EQ(server_.Requests()[1].target, "/releases/Movora-2.0.zip");
+}
+
+// ---- A full disk -----------------------------------------------------------------
+
+// Points TMP and TEMP at folder for the life of the object.
+class TemporaryFolderMoved {
+  public:
+    explicit TemporaryFolderMoved(const std::wstring& folder) {
+        GetEnvironmentVariableW(L"TMP", savedTmp_, MAX_PATH);
+        GetEnvironmentVariableW(L"TEMP", savedTemp_, MAX_PATH);
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
+        SetEnvironmentVariableW(L"TEMP", folder.c_str());
+    }
+    ~TemporaryFolderMoved() {
+        SetEnvironmentVariableW(L"TMP", savedTmp_[0] != 0 ? savedTmp_ : nullptr);
+        SetEnvironmentVariableW(L"TEMP", savedTemp_[0] != 0 ? savedTemp_ : nullptr);
+    }
+    TemporaryFolderMoved(const TemporaryFolderMoved&) = delete;
+    TemporaryFolderMoved& operator=(const TemporaryFolderMoved&) = delete;
+
+  private:
+    wchar_t savedTmp_[MAX_PATH] = {};
+    wchar_t savedTemp_[MAX_PATH] = {};
+};
+
+struct FullDiskCase {
+    const char* name;
+    bool checksumInTheList;
+};
+
+void PrintTo(const FullDiskCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FullDiskTest : public SequenceTest, public ::testing::WithParamInterface<FullDiskCase> {};
+
+// The temporary folder on a volume too small for the package: the user must
+// read that the download could not be saved (not a checksum failure, and no
+// attempt to unpack a cut package), and the old release stays.
+TEST_P(FullDiskTest, DownloadThatDoesNotFitIsNotSavedAndTheOldReleaseStays) {
+    testing_support::SmallVolume volume;
+    std::string whyNot;
+    if (!volume.Mount(256 * 1024, whyNot)) {
+        GTEST_SKIP() << whyNot;
+    }
+    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    Publish(release);
+    ASSERT_GT(ZipBytes(release.entries).size(), 256u * 1024) << "the package would fit";
+    if (!GetParam().checksumInTheList) {
+        SetChecksum(L"");
+    }
+    StatusRecorder recorder;
+
+    bool installed = true;
+    std::vector<std::wstring> left;
+    {
+        TemporaryFolderMoved moved(volume.path());
+        installed = Install();
+        left = PackageFilesInTemp();
+    }
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(error_, L"Could not save the download.");
+    EXPECT_EQ(left, std::vector<std::wstring>()) << "the partial package stayed";
+    EXPECT_FALSE(recorder.Saw(L"Checking the download"));
+    EXPECT_FALSE(recorder.Saw(L"Installing"));
+    EXPECT_FALSE(fs::exists(Staging()));
+    ExpectOldReleaseKept(old, oldEntry);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, FullDiskTest,
+                         ::testing::Values(FullDiskCase{"WithChecksum", true},
+                                           FullDiskCase{"WithoutChecksum", false}),
+                         [](const ::testing::TestParamInfo<FullDiskCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- Packages that cannot be installed ----------------------------------------
 

@@ -127,8 +127,13 @@ HttpTestServer::~HttpTestServer() {
     WSACleanup();
 }
 
-bool HttpTestServer::Start(std::uint16_t port) {
+bool HttpTestServer::Start(std::uint16_t port, const char* listenAddress) {
     ResetEvent(stopEvent_);
+    in_addr boundAddress{};
+    if (inet_pton(AF_INET, listenAddress, &boundAddress) != 1) {
+        return false;
+    }
+    address_ = listenAddress;
     const ULONGLONG deadline = GetTickCount64() + 5000;
     for (;;) {
         SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -143,7 +148,7 @@ bool HttpTestServer::Start(std::uint16_t port) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr = boundAddress;
         if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
             listen(listener, SOMAXCONN) == 0) {
             int length = sizeof(address);
@@ -174,7 +179,8 @@ void HttpTestServer::Stop() {
 }
 
 std::wstring HttpTestServer::Url(const std::string& pathAndQuery) const {
-    std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port_);
+    std::wstring url =
+        L"http://" + std::wstring(address_.begin(), address_.end()) + L":" + std::to_wstring(port_);
     return url + std::wstring(pathAndQuery.begin(), pathAndQuery.end());
 }
 
@@ -229,7 +235,10 @@ void HttpTestServer::Answer(SOCKET client) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
-        auto found = scripts_.find(path);
+        auto found = scripts_.find(request.target);
+        if (found == scripts_.end()) {
+            found = scripts_.find(path);
+        }
         if (found != scripts_.end()) {
             response = found->second;
         } else {
@@ -239,6 +248,11 @@ void HttpTestServer::Answer(SOCKET client) {
 
     if (response.stallBeforeHeadersMs > 0) {
         Wait(response.stallBeforeHeadersMs);
+        closesocket(client);
+        return;
+    }
+
+    if (response.delayBeforeHeadersMs > 0 && !Wait(response.delayBeforeHeadersMs)) {
         closesocket(client);
         return;
     }
@@ -257,6 +271,7 @@ void HttpTestServer::Answer(SOCKET client) {
                          (response.contentLength.empty() ? std::to_string(response.body.size())
                                                          : response.contentLength) +
                          "\r\n";
+    headers += response.extraHeaders;
     headers += "Connection: close\r\n\r\n";
     if (!SendText(client, headers)) {
         closesocket(client);

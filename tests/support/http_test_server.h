@@ -29,6 +29,8 @@ struct ScriptedResponse {
     size_t dropAfter = kWholeBody;
     // Waits this long before sending anything, then closes without an answer.
     DWORD stallBeforeHeadersMs = 0;
+    // Waits this long before sending anything, then answers as scripted.
+    DWORD delayBeforeHeadersMs = 0;
     // Sends the headers and stallAfter body bytes, then waits stallMs before
     // going on with the rest.
     size_t stallAfter = kWholeBody;
@@ -52,6 +54,9 @@ struct ScriptedResponse {
     // pauseBetweenPiecesMs between them.
     bool endlessBody = false;
     size_t hostileLimitBytes = 256u << 20;
+
+    // Further header lines, each ending in CRLF ("Location: /b\r\n").
+    std::string extraHeaders{};
 };
 
 // One request as it arrived.
@@ -74,18 +79,20 @@ class HttpTestServer {
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
 
-    // Listens on 127.0.0.1:port (0 picks a free port), retrying a busy port
-    // for a few seconds. Returns false when it cannot listen.
-    bool Start(std::uint16_t port = 0);
+    // Listens on listenAddress:port (0 picks a free port), retrying a busy port
+    // for a few seconds. Returns false when it cannot listen. Any address of
+    // 127.0.0.0/8 is this machine.
+    bool Start(std::uint16_t port = 0, const char* listenAddress = "127.0.0.1");
     // Closes the listener, ends a stall and waits for the server thread.
     void Stop();
 
     std::uint16_t port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by path.
+    // "http://<address>:<port>" followed by path.
     std::wstring Url(const std::string& pathAndQuery) const;
 
-    // The answer for a path (the target without its query). Paths without a
-    // script get 404 with an empty body.
+    // The answer for a path (the target without its query), or for one
+    // whole target with its query, which goes first. Paths without a script
+    // get 404 with an empty body.
     void Script(const std::string& path, ScriptedResponse response);
     std::vector<RecordedRequest> Requests() const;
 
@@ -98,6 +105,7 @@ class HttpTestServer {
 
     SOCKET listener_ = INVALID_SOCKET;
     std::uint16_t port_ = 0;
+    std::string address_ = "127.0.0.1";
     HANDLE stopEvent_ = nullptr;
     std::thread thread_;
     mutable std::mutex mutex_;

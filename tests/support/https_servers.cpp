@@ -18,8 +18,15 @@ void HttpsServers::Start() {
     const std::wstring interpreter = hostFolder.empty() ? L"python" : L"Z:\\usr\\bin\\python3";
     const std::wstring folderArgument =
         hostFolder.empty() ? folder_.path() : fs::path(hostFolder).wstring();
-    std::wstring command =
-        interpreter + L" \"" + script.wstring() + L"\" \"" + folderArgument + L"\" 120";
+    // One trusted authority for every server of this process: the system
+    // keeps the trusted roots it has read for the life of the process, so an
+    // authority trusted after the first one would go unseen under Wine.
+    static const TempFolder authority;
+    const std::string hostAuthority = HostPath(authority.path());
+    const std::wstring authorityArgument =
+        hostAuthority.empty() ? authority.path() : fs::path(hostAuthority).wstring();
+    std::wstring command = interpreter + L" \"" + script.wstring() + L"\" \"" + folderArgument +
+                           L"\" 120 \"" + authorityArgument + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
@@ -74,6 +81,10 @@ HttpsServers::~HttpsServers() {
 
 std::wstring HttpsServers::TrustedUrl(const std::wstring& path) const {
     return L"https://localhost:" + std::to_wstring(trustedPort_) + path;
+}
+
+std::wstring HttpsServers::TrustedUrlByAddress(const std::wstring& path) const {
+    return L"https://127.0.0.1:" + std::to_wstring(trustedPort_) + path;
 }
 
 std::wstring HttpsServers::UntrustedUrl(const std::wstring& path) const {

@@ -181,25 +181,6 @@ TEST_F(SetupProcessTest, FeedOnTheCommandLineIsWhereTheReleaseListIsRead) {
     CloseAndExpectExitZero(setup, window);
 }
 
-// Sets the system DPI of the test prefix for the processes started while the
-// object lives.
-class SystemDpi {
-  public:
-    explicit SystemDpi(DWORD dpi) { Set(dpi); }
-    ~SystemDpi() { Set(96); }
-
-  private:
-    static void Set(DWORD dpi) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
-                                  KEY_SET_VALUE, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                       sizeof(dpi));
-        RegCloseKey(key);
-    }
-};
-
 TEST_F(SetupProcessTest, WindowIsScaledAt144Dpi) {
     SystemDpi dpi(144);
     StartedProcess setup = StartProcess(Quoted(BuiltProgram(L"MovoraSetup.exe")));

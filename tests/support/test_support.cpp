@@ -27,6 +27,29 @@ std::wstring BuiltProgram(const std::wstring& fileName) {
     return (fs::path(ExeFolder()) / fileName).wstring();
 }
 
+namespace {
+
+void SetLogPixels(DWORD dpi) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const UniqueKey owner(key);
+    ASSERT_EQ(RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                             sizeof(dpi)),
+              ERROR_SUCCESS);
+}
+
+} // namespace
+
+SystemDpi::SystemDpi(DWORD dpi) {
+    SetLogPixels(dpi);
+}
+
+SystemDpi::~SystemDpi() {
+    SetLogPixels(96);
+}
+
 TempFolder::TempFolder() {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);

@@ -34,6 +34,16 @@ class TempFolder {
     std::wstring path_;
 };
 
+// Sets the system DPI ("LogPixels") of the test prefix for the programs
+// started while the object lives, and 96 again afterwards.
+class SystemDpi {
+  public:
+    explicit SystemDpi(DWORD dpi);
+    ~SystemDpi();
+    SystemDpi(const SystemDpi&) = delete;
+    SystemDpi& operator=(const SystemDpi&) = delete;
+};
+
 // Writes bytes to a file, replacing it. Fails the current test when it cannot.
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 

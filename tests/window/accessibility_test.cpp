@@ -97,26 +97,6 @@ RECT Offset(RECT rect, POINT by) {
     return rect;
 }
 
-// Sets the system DPI of the test prefix for programs started while it lives.
-class SystemDpi {
-  public:
-    explicit SystemDpi(DWORD dpi) { Set(dpi); }
-    ~SystemDpi() { Set(96); }
-    SystemDpi(const SystemDpi&) = delete;
-    SystemDpi& operator=(const SystemDpi&) = delete;
-
-  private:
-    static void Set(DWORD dpi) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
-                                  KEY_SET_VALUE, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        const UniqueKey owner(key);
-        RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                       sizeof(dpi));
-    }
-};
-
 // The real program under test, with COM on this thread for its object.
 class AccessibilityTest : public SetupFlowTest {
   protected:

@@ -5,11 +5,17 @@
 
 #include "feed/release_signature.h"
 
+#include <ostream>
 #include <string>
 
 namespace testing_support {
 
 enum class TestKey { First, Second };
+
+// How a test key reads in test names and messages.
+inline void PrintTo(TestKey key, std::ostream* out) {
+    *out << (key == TestKey::First ? "first test key" : "second test key");
+}
 
 // The public half as the build takes it (tests/keys/*.pub): 128 hexadecimal
 // digits, X then Y, in capitals.

@@ -43,6 +43,10 @@
 //   "The new files could not be moved into place."
 //                                              the old release is moved back
 //
+// Every rename, copy and removal tries again for a few seconds while another
+// program (a virus scanner, the indexer) holds a file for a moment; the
+// sentences above that come from them are given only once that time is up.
+//
 // On disk: the package file is deleted on every path once the download has
 // begun. A failure before the swap leaves the app folder untouched; a failure
 // in the swap puts the old release back in the app folder, or, when even that

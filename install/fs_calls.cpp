@@ -19,10 +19,15 @@ std::atomic<long> g_alsoRefusals{file_faults::kEveryAttempt};
 std::atomic<long> g_armedAttempts{0};
 std::atomic<long> g_alsoAttempts{0};
 std::atomic<DWORD> g_heldFileRetryMs{kHeldFileRetryMs};
+std::atomic<file_faults::CallObserver> g_callObserver{nullptr};
 
 // Counts one file call and returns its index.
-long long NextCall() {
-    return g_fileCalls.fetch_add(1);
+long long NextCall(const wchar_t* operation, const std::wstring& path) {
+    const long long index = g_fileCalls.fetch_add(1);
+    if (const file_faults::CallObserver observer = g_callObserver.load()) {
+        observer(static_cast<long>(index), operation, path);
+    }
+    return index;
 }
 
 // Counts one attempt of the call; true (with the error to pretend) when the
@@ -247,7 +252,7 @@ bool UnfollowedAttributes(const std::wstring& path, DWORD& attributes) {
 
 // One copy call of either form, tried again while a file is held.
 DWORD CopyWhileHeld(const std::wstring& from, const std::wstring& to) {
-    return AttemptWhileHeld(NextCall(), OnCancel::GiveUp, [&] {
+    return AttemptWhileHeld(NextCall(L"copy file", from), OnCancel::GiveUp, [&] {
         return Result(
             CopyFileW(WindowsPathArgument(from).c_str(), WindowsPathArgument(to).c_str(), FALSE));
     });
@@ -295,8 +300,8 @@ namespace raising {
 
 bool Exists(const std::wstring& path) {
     DWORD attributes = 0;
-    const DWORD error =
-        AttemptOnce(NextCall(), [&] { return QueryFollowedAttributes(path, attributes); });
+    const DWORD error = AttemptOnce(NextCall(L"test existence", path),
+                                    [&] { return QueryFollowedAttributes(path, attributes); });
     if (error == ERROR_SUCCESS) {
         return true;
     }
@@ -308,8 +313,8 @@ bool Exists(const std::wstring& path) {
 
 bool IsFolder(const std::wstring& path) {
     DWORD attributes = 0;
-    const DWORD error =
-        AttemptOnce(NextCall(), [&] { return QueryFollowedAttributes(path, attributes); });
+    const DWORD error = AttemptOnce(NextCall(L"read status", path),
+                                    [&] { return QueryFollowedAttributes(path, attributes); });
     if (error == ERROR_SUCCESS) {
         return IsFolderAttribute(attributes);
     }
@@ -320,7 +325,7 @@ bool IsFolder(const std::wstring& path) {
 }
 
 void Rename(const std::wstring& from, const std::wstring& to, OnCancel onCancel) {
-    const DWORD error = AttemptWhileHeld(NextCall(), onCancel, [&] {
+    const DWORD error = AttemptWhileHeld(NextCall(L"rename", from), onCancel, [&] {
         return Result(MoveFileExW(WindowsPathArgument(from).c_str(),
                                   WindowsPathArgument(to).c_str(),
                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
@@ -331,8 +336,8 @@ void Rename(const std::wstring& from, const std::wstring& to, OnCancel onCancel)
 }
 
 void CreateFolders(const std::wstring& path) {
-    const DWORD error =
-        AttemptWhileHeld(NextCall(), OnCancel::GiveUp, [&] { return CreateFolderChain(path); });
+    const DWORD error = AttemptWhileHeld(NextCall(L"create folder", path), OnCancel::GiveUp,
+                                         [&] { return CreateFolderChain(path); });
     if (error != ERROR_SUCCESS) {
         Throw(L"create folder", path, error);
     }
@@ -348,7 +353,7 @@ void CopyFileOver(const std::wstring& from, const std::wstring& to) {
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
     std::vector<std::wstring> names;
     DWORD error = ERROR_SUCCESS;
-    if (Refused(NextCall(), error)) {
+    if (Refused(NextCall(L"list folder", folder), error)) {
         Throw(L"list folder", folder, error);
     }
     bool opened = false;
@@ -370,7 +375,7 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder) {
 namespace tolerant {
 
 void Remove(const std::wstring& path) {
-    const long long call = NextCall();
+    const long long call = NextCall(L"remove", path);
     DWORD attributes = 0;
     if (UnfollowedAttributes(path, attributes)) {
         AttemptWhileHeld(call, OnCancel::GiveUp, [&] { return DeleteEntry(path, attributes); });
@@ -378,7 +383,7 @@ void Remove(const std::wstring& path) {
 }
 
 bool RemoveTree(const std::wstring& path, OnCancel onCancel) {
-    const long long call = NextCall();
+    const long long call = NextCall(L"remove tree", path);
     DWORD attributes = 0;
     if (!UnfollowedAttributes(path, attributes)) {
         return IsNotThereError(GetLastError());
@@ -389,12 +394,13 @@ bool RemoveTree(const std::wstring& path, OnCancel onCancel) {
 bool IsLink(const std::wstring& path) {
     DWORD refused = ERROR_SUCCESS;
     DWORD attributes = 0;
-    return !Refused(NextCall(), refused) && UnfollowedAttributes(path, attributes) &&
-           IsLinkAttribute(attributes);
+    return !Refused(NextCall(L"test link", path), refused) &&
+           UnfollowedAttributes(path, attributes) && IsLinkAttribute(attributes);
 }
 
 void CreateFolders(const std::wstring& path) {
-    AttemptWhileHeld(NextCall(), OnCancel::GiveUp, [&] { return CreateFolderChain(path); });
+    AttemptWhileHeld(NextCall(L"create folder", path), OnCancel::GiveUp,
+                     [&] { return CreateFolderChain(path); });
 }
 
 bool CopyFileOver(const std::wstring& from, const std::wstring& to) {
@@ -404,7 +410,7 @@ bool CopyFileOver(const std::wstring& from, const std::wstring& to) {
 std::wstring MakeAbsolute(const std::wstring& path) {
     DWORD ignored = ERROR_SUCCESS;
     std::wstring absolute;
-    if (!Refused(NextCall(), ignored)) {
+    if (!Refused(NextCall(L"make absolute", path), ignored)) {
         GetFullPath(path, absolute, ignored);
     }
     return absolute;
@@ -446,6 +452,10 @@ long AttemptsOfArmedCall() {
 
 void SetHeldFileRetryMs(DWORD ms) {
     g_heldFileRetryMs.store(ms);
+}
+
+void SetCallObserver(CallObserver observer) {
+    g_callObserver.store(observer);
 }
 
 } // namespace file_faults

@@ -162,6 +162,12 @@ long AttemptsOfArmedCall();
 // test shortens it, so that tests that refuse many calls stay quick); Disarm
 // leaves it as it is.
 void SetHeldFileRetryMs(DWORD ms);
+// Called with each file call's index (as Arm counts them), its operation
+// ("rename", "remove tree", "test existence", ...) and its path (a rename's
+// or copy's source), on the calling thread, before the call acts; null
+// removes it. For tests that must refuse one named call.
+using CallObserver = void (*)(long callIndex, const wchar_t* operation, const std::wstring& path);
+void SetCallObserver(CallObserver observer);
 } // namespace file_faults
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,10 @@
 #include "tests/support/scanner.h"
 
+#include "shell/app_state.h"
+
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace testing_support {
 
@@ -30,6 +34,28 @@ StartedProcess HoldForAMoment(const std::vector<std::wstring>& files, unsigned h
         return StartedProcess();
     }
     return scanner;
+}
+
+namespace {
+HoldAtStatus* g_holdAtStatus = nullptr;
+} // namespace
+
+HoldAtStatus::HoldAtStatus(std::wstring status, std::vector<std::wstring> files, unsigned holdMs)
+    : status_(std::move(status)), files_(std::move(files)), holdMs_(holdMs) {
+    g_holdAtStatus = this;
+    SetStatusObserver(&HoldAtStatus::Observe);
+}
+
+HoldAtStatus::~HoldAtStatus() {
+    SetStatusObserver(nullptr);
+    g_holdAtStatus = nullptr;
+}
+
+void HoldAtStatus::Observe(const std::wstring& message) {
+    HoldAtStatus* self = g_holdAtStatus;
+    if (self != nullptr && message == self->status_ && !self->scanner_.process) {
+        self->scanner_ = HoldForAMoment(self->files_, self->holdMs_);
+    }
 }
 
 } // namespace testing_support

@@ -22,4 +22,27 @@ inline constexpr unsigned kScannerHoldMs = 2000;
 StartedProcess HoldForAMoment(const std::vector<std::wstring>& files,
                               unsigned holdMs = kScannerHoldMs);
 
+// Starts the scanner stand-in on files (holding them for holdMs) the first
+// time the code under test sets the status text status. The job status
+// observer runs on the thread that sets the text, so the files are held
+// before that code takes its next step. One object at a time; it removes the
+// observer when it goes away.
+class HoldAtStatus {
+  public:
+    HoldAtStatus(std::wstring status, std::vector<std::wstring> files,
+                 unsigned holdMs = kScannerHoldMs);
+    ~HoldAtStatus();
+    HoldAtStatus(const HoldAtStatus&) = delete;
+    HoldAtStatus& operator=(const HoldAtStatus&) = delete;
+    // The scanner, once started (its process handle empty until then).
+    StartedProcess& scanner() { return scanner_; }
+
+  private:
+    static void Observe(const std::wstring& message);
+    std::wstring status_;
+    std::vector<std::wstring> files_;
+    unsigned holdMs_;
+    StartedProcess scanner_;
+};
+
 } // namespace testing_support

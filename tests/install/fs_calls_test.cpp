@@ -480,7 +480,7 @@ TEST_F(FileCallsTest, CancelDuringThePausesIsSeenPromptly) {
     const ULONGLONG returnedAt = GetTickCount64();
     closer.join();
     EXPECT_TRUE(IsThere(held));
-    ASSERT_NE(cancelledAt, 0u) << "the removal gave up before the cancel";
+    ASSERT_GE(returnedAt, cancelledAt) << "the removal gave up before the cancel";
     EXPECT_LT(returnedAt - cancelledAt, 1500u)
         << "the time for held files is " << kHeldFileRetryMs << " ms";
 }

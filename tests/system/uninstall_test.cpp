@@ -333,7 +333,7 @@ TEST_F(UninstallTest, CancelDuringTheWaitForAHeldFileIsSeenPromptly) {
     EXPECT_TRUE(RunUninstall(message)) << fs::path(message).string();
     const ULONGLONG returnedAt = GetTickCount64();
     closer.join();
-    ASSERT_NE(cancelledAt, 0u);
+    ASSERT_GE(returnedAt, cancelledAt) << "the removal gave up before the cancel";
     EXPECT_LT(returnedAt - cancelledAt, 1500u)
         << "the time for held files is " << kHeldFileRetryMs << " ms";
     EXPECT_FALSE(fs::exists(AppExePath()));

@@ -1,8 +1,8 @@
 // file_tamperer.exe <file> <replacement> <report>: another process of the
-// same account that tries, one way after another, to make <file> hold the
-// bytes of <replacement> instead of its own:
+// same account that tries, one way after another, to change what <file>
+// holds, mostly into the bytes of <replacement>:
 //
-//   write    open it for writing and write the replacement's bytes over it
+//   write    open it for writing and write other bytes over it
 //   rename   rename it aside, then copy the replacement to its name
 //   delete   delete it, then copy the replacement to its name
 //   replace  move a copy of the replacement over it
@@ -17,23 +17,8 @@
 
 namespace {
 
-std::string ReadAll(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        bytes.append(buffer, read);
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
-DWORD Write(const std::wstring& file, const std::string& bytes) {
+DWORD Write(const std::wstring& file) {
+    const std::string bytes = "tampered";
     HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -88,9 +73,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring file = argv[1];
     const std::wstring replacement = argv[2];
-    const std::string replacementBytes = ReadAll(replacement);
     const std::pair<const char*, DWORD> results[] = {
-        {"write", Write(file, replacementBytes)},
+        {"write", Write(file)},
         {"rename", RenameAside(file, replacement)},
         {"delete", Delete(file, replacement)},
         {"replace", MoveOver(file, replacement)},

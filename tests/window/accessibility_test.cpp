@@ -8,6 +8,7 @@
 #include "shell/window/window_proc.h"
 #include "tests/e2e/flow_fixture.h"
 #include "tests/support/x_input.h"
+#include "tests/window/accessible_client.h"
 #include "tests/window/window_fixture.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <oleacc.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -22,26 +24,9 @@
 using namespace testing_support;
 using namespace install_testing;
 using namespace e2e_testing;
+using namespace accessible_client;
 
 namespace {
-
-struct ComReleaser {
-    void operator()(IUnknown* object) const { object->Release(); }
-};
-using AccessiblePtr = std::unique_ptr<IAccessible, ComReleaser>;
-
-VARIANT Child(LONG id) {
-    VARIANT child;
-    child.vt = VT_I4;
-    child.lVal = id;
-    return child;
-}
-
-std::wstring TakeText(BSTR text) {
-    std::wstring copy = text != nullptr ? std::wstring(text, SysStringLen(text)) : std::wstring();
-    SysFreeString(text);
-    return copy;
-}
 
 // One element as the client read it; location in screen pixels.
 struct Seen {
@@ -525,6 +510,62 @@ TEST_F(AccessibilityTest, AnInstallAnnouncesItsStepsAndTheFinalSentence) {
     // description stay.
     EXPECT_FALSE(has(EVENT_OBJECT_NAMECHANGE, kModeWordChild, L""));
     EXPECT_FALSE(has(EVENT_OBJECT_NAMECHANGE, kDescriptionChild, L""));
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+TEST_F(AccessibilityTest, TheWindowOpensWithTheFocusOnItsButtonAndKeepsItThroughAnInstall) {
+    // Every process's focus events from before the start: the window takes
+    // the focus as it shows, before its process id is known here.
+    std::vector<RecordedEvent> events;
+    recordedEvents = &events;
+    const ScopeExit stopRecording([] { recordedEvents = nullptr; });
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr,
+                                         RecordEvent, 0, 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    const ScopeExit unhook([hook] { UnhookWinEvent(hook); });
+    const auto ofWindow = [&] {
+        std::vector<RecordedEvent> own;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(own),
+                     [&](const RecordedEvent& e) { return e.window == window_; });
+        return own;
+    };
+    const auto onButton = [](const RecordedEvent& e) {
+        return e.object == OBJID_CLIENT && e.child == kPrimaryButtonChild;
+    };
+
+    AccessiblePtr object;
+    StartReady(MakeRelease("2.1.0", Layout::Top), object);
+    ASSERT_FALSE(HasFailure());
+    PumpFor(500);
+    std::vector<RecordedEvent> opened = ofWindow();
+    ASSERT_FALSE(opened.empty()) << "no focus event when the window opened";
+    // The last word is the button's, read as the screen reader reads it.
+    EXPECT_TRUE(onButton(opened.back()));
+    EXPECT_TRUE(std::any_of(opened.begin(), opened.end(), [&](const RecordedEvent& e) {
+        return onButton(e) && e.name == L"Install";
+    }));
+    const Seen button = ReadElement(object.get(), kPrimaryButtonChild);
+    EXPECT_EQ(button.state & (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_FOCUSABLE),
+              STATE_SYSTEM_FOCUSED | STATE_SYSTEM_FOCUSABLE);
+    EXPECT_EQ(button.state & STATE_SYSTEM_UNAVAILABLE, 0);
+    VARIANT focus{};
+    EXPECT_EQ(object->get_accFocus(&focus), S_OK);
+    EXPECT_EQ(focus.vt, VT_I4);
+    EXPECT_EQ(focus.lVal, kPrimaryButtonChild);
+
+    // "Working", then "Open Movora": each is a focus event on the button.
+    const size_t before = opened.size();
+    PressKey("Return");
+    ASSERT_TRUE(WaitForName(object.get(), kStatusChild, L"Movora is installed."));
+    PumpFor(500);
+    const std::vector<RecordedEvent> all = ofWindow();
+    const std::vector<RecordedEvent> install(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                             all.end());
+    EXPECT_GE(std::count_if(install.begin(), install.end(), onButton), 2);
+    ASSERT_FALSE(install.empty());
+    EXPECT_TRUE(onButton(install.back()));
+    EXPECT_EQ(install.back().name, L"Open Movora");
     PressKey("Escape");
     EXPECT_EQ(WaitForSetupExit(), 0u);
 }

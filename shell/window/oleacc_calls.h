@@ -20,10 +20,10 @@ struct OleaccCalls {
     // property-services object of the library (CLSID_AccPropServices, which
     // needs COM on the calling thread) made for the call and released after
     // it. Return the method's answer, or the creation's error.
-    HRESULT (*setHwndProp)
+    HRESULT(*setHwndProp)
     (HWND window, DWORD objectId, DWORD childId, const MSAAPROPID& property,
      const VARIANT& value) = nullptr;
-    HRESULT (*clearHwndProp)
+    HRESULT(*clearHwndProp)
     (HWND window, DWORD objectId, DWORD childId, const MSAAPROPID& property) = nullptr;
 };
 

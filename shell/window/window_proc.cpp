@@ -85,23 +85,18 @@ LRESULT OnKeyDown(HWND window, WPARAM key, LPARAM lParam) {
     return 0;
 }
 
-LRESULT OnKeyUp(WPARAM key) {
-    if (key == VK_SPACE && g_app.spacePressed) {
-        g_app.spacePressed = false;
-        PrimaryAction();
+LRESULT OnKeyUp(HWND window, WPARAM key, LPARAM lParam) {
+    if (key != VK_SPACE || !g_app.spacePressed) {
+        return DefWindowProcW(window, WM_KEYUP, key, lParam);
     }
-    return 0;
-}
-
-// A Space press ends with the keyboard focus: its release goes elsewhere.
-LRESULT OnKillFocus() {
     g_app.spacePressed = false;
+    PrimaryAction();
     return 0;
 }
 
-// The system gives an activated window the keyboard focus in DefWindowProcW,
-// raising the focus event of the client area; the button's event follows, so
-// screen readers land on the button.
+// The system gives an activated window the keyboard focus in DefWindowProcW
+// (and raises its own focus event for the window there); the button's event
+// follows, so screen readers land on the button.
 LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam) {
     const LRESULT result = DefWindowProcW(window, WM_ACTIVATE, wParam, lParam);
     if (LOWORD(wParam) != WA_INACTIVE) {
@@ -224,9 +219,11 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_KEYDOWN:
         return OnKeyDown(window, wParam, lParam);
     case WM_KEYUP:
-        return OnKeyUp(wParam);
+        return OnKeyUp(window, wParam, lParam);
     case WM_KILLFOCUS:
-        return OnKillFocus();
+        // A Space press ends with the keyboard focus: its release goes elsewhere.
+        g_app.spacePressed = false;
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_ACTIVATE:
         return OnActivate(window, wParam, lParam);
     case WM_MOUSEMOVE:

@@ -13,18 +13,20 @@ inline constexpr GUID kLiveSettingProperty = {
     0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
 inline constexpr LONG kLiveSettingPolite = 1;
 
+// IAccPropServices::SetHwndProp, and ClearHwndProps of one property, on a
+// property-services object of the library (CLSID_AccPropServices, which needs
+// COM on the calling thread) made for the call and released after it. Each
+// returns the method's answer, or the creation's error.
+using SetHwndPropCall = HRESULT (*)(HWND window, DWORD objectId, DWORD childId,
+                                    const MSAAPROPID& property, const VARIANT& value);
+using ClearHwndPropCall = HRESULT (*)(HWND window, DWORD objectId, DWORD childId,
+                                      const MSAAPROPID& property);
+
 struct OleaccCalls {
     decltype(&LresultFromObject) lresultFromObject = nullptr;
     decltype(&AccessibleObjectFromWindow) objectFromWindow = nullptr;
-    // IAccPropServices::SetHwndProp, and ClearHwndProps of one property, on a
-    // property-services object of the library (CLSID_AccPropServices, which
-    // needs COM on the calling thread) made for the call and released after
-    // it. Return the method's answer, or the creation's error.
-    HRESULT(*setHwndProp)
-    (HWND window, DWORD objectId, DWORD childId, const MSAAPROPID& property,
-     const VARIANT& value) = nullptr;
-    HRESULT(*clearHwndProp)
-    (HWND window, DWORD objectId, DWORD childId, const MSAAPROPID& property) = nullptr;
+    SetHwndPropCall setHwndProp = nullptr;
+    ClearHwndPropCall clearHwndProp = nullptr;
 };
 
 // The calls; null when oleacc.dll or one of its entry points cannot be loaded

@@ -370,6 +370,22 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder) {
     return names;
 }
 
+UniqueHandle HoldForReading(const std::wstring& path) {
+    DWORD error = ERROR_SUCCESS;
+    if (!Refused(NextCall(L"hold file", path), error)) {
+        // Read access makes the share mode count: an open that reads no data
+        // would let others in whatever it asks.
+        UniqueHandle file(CreateFileW(WindowsPathArgument(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (Valid(file)) {
+            return file;
+        }
+        error = GetLastError();
+    }
+    Throw(L"hold file", path, error);
+}
+
 } // namespace raising
 
 namespace tolerant {

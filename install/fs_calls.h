@@ -20,10 +20,11 @@
 // kHeldFileRetryMs in all, and only then reports the refusal. Any other error
 // is reported at the first attempt. A cancel (the window going away) ends the
 // pauses within 50 ms, unless the caller restores the old release
-// (OnCancel::KeepTrying). Existence tests and listings are made once.
+// (OnCancel::KeepTrying). Existence tests, listings and holds are made once.
 #pragma once
 
 #include "install/paths.h"
+#include "shell/scoped.h"
 
 #include <windows.h>
 
@@ -91,6 +92,13 @@ void CopyFileOver(const std::wstring& from, const std::wstring& to);
 // order the file system lists them. A folder that cannot be opened for
 // listing gives an empty list; a listing that fails part-way throws.
 std::vector<std::wstring> ListFolder(const std::wstring& folder);
+
+// Opens an existing file for reading and lets others only read it while the
+// handle lives: nobody can write, rename, replace or delete it meanwhile, and
+// a reader (the tar tool) can still open it. Throws when it is not there or
+// when a handle that may write or delete it is open already (a sharing
+// violation), so what the handle holds is what the file holds.
+UniqueHandle HoldForReading(const std::wstring& path);
 
 } // namespace raising
 

@@ -26,6 +26,7 @@ constexpr wchar_t kFolderUnreadable[] = L"Could not read the Movora folder.";
 constexpr wchar_t kNoTempFolder[] = L"Could not find a folder for the download.";
 constexpr wchar_t kDownloadUnfinished[] = L"The download did not finish.";
 constexpr wchar_t kChecksumMismatch[] = L"The download did not match its checksum.";
+constexpr wchar_t kCheckFailed[] = L"Could not check the download.";
 constexpr wchar_t kInstallFolderFailed[] = L"Could not prepare the install folder.";
 constexpr wchar_t kStagingLeftovers[] = L"Files left from an earlier install could not be removed.";
 constexpr wchar_t kUnpackFailed[] = L"The download could not be unpacked.";
@@ -131,7 +132,8 @@ bool DownloadPackage(const std::wstring& packageUrl, const std::wstring& package
     return TryDownload(alternative, packageFile, error);
 }
 
-// Step 5, only with an expected checksum.
+// Step 5, only with an expected checksum. The caller deletes the package
+// when this fails.
 bool VerifyPackage(const std::wstring& packageFile, const std::wstring& expected,
                    std::wstring& error) {
     if (expected.empty()) {
@@ -142,7 +144,6 @@ bool VerifyPackage(const std::wstring& packageFile, const std::wstring& expected
     if (VerifySha256(packageFile, digest, error) && DigestMatches(digest, expected)) {
         return true;
     }
-    tolerant::Remove(packageFile);
     if (error.empty()) {
         error = kChecksumMismatch;
     }
@@ -177,8 +178,17 @@ void RefreshSetupCopy(const std::wstring& setupCopy) {
 bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
                         std::wstring& error, const wchar_t*& failure) {
     failure = kDownloadUnfinished;
-    if (!DownloadPackage(release.packageUrl, packageFile, error) ||
-        !VerifyPackage(packageFile, release.sha256, error)) {
+    if (!DownloadPackage(release.packageUrl, packageFile, error)) {
+        return false;
+    }
+    // From before the checksum until the tar tool has finished, no other
+    // process may write, replace, rename or delete the package: the bytes
+    // unpacked are the bytes checked. Closed before the package is deleted:
+    // here once the tool is done, on the other paths as this returns, before
+    // the caller deletes it.
+    failure = kCheckFailed;
+    UniqueHandle hold = raising::HoldForReading(packageFile);
+    if (!VerifyPackage(packageFile, release.sha256, error)) {
         return false;
     }
 
@@ -194,7 +204,9 @@ bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
 
     failure = kUnpackFailed;
     SetJobProgress(L"Installing", 100);
-    if (!UnpackPackage(packageFile, paths.staging, error)) {
+    const bool tarSucceeded = UnpackPackage(packageFile, paths.staging, error);
+    hold.reset();
+    if (!tarSucceeded) {
         return false;
     }
     tolerant::Remove(packageFile);

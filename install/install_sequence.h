@@ -27,7 +27,11 @@
 //                                              start could not be put back
 //   "Could not find a folder for the download." the temporary folder is unknown
 //   the download's sentence, or "The download did not finish."
-//   "Could not check the download." / "The download did not match its checksum."
+//   "Could not check the download."           the package could not be held
+//                                              against changes by others (one
+//                                              may write or delete it), or its
+//                                              checksum could not be computed
+//   "The download did not match its checksum."
 //   "Could not prepare the install folder."   the install root or the staging
 //                                              folder cannot be created
 //   "Files left from an earlier install could not be removed."
@@ -48,8 +52,9 @@
 // sentences above that come from them are given only once that time is up.
 //
 // On disk: the package file is deleted on every path once the download has
-// begun. A failure before the swap leaves the app folder untouched; a failure
-// in the swap puts the old release back in the app folder, or, when even that
+// begun. From before its checksum until the tar tool has finished it is held
+// open so that other processes can only read it. A failure before the swap leaves the app folder
+// untouched; a failure in the swap puts the old release back in the app folder, or, when even that
 // fails, leaves it whole in "app.previous", from where the next run restores
 // it before it downloads anything.
 bool RunInstall(std::wstring& error);

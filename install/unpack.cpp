@@ -2,9 +2,8 @@
 
 #include "install/fs_calls.h"
 #include "install/locations.h"
+#include "install/tar_tool_calls.h"
 #include "shell/scoped.h"
-
-#include <atomic>
 
 namespace {
 
@@ -15,20 +14,11 @@ constexpr wchar_t kUnpackFailedSentence[] = L"The download could not be unpacked
 // How long a terminated tar tool is waited for before giving up on it.
 constexpr DWORD kTerminatedTarWaitMs = 10000;
 
-// What the next system folder look-up answers instead of asking Windows; 1
-// (no answer can be that short) when the seam is not armed.
-std::atomic<UINT> g_injectedLookUp{1};
-
-UINT LookUpSystemFolder(wchar_t* buffer, UINT size) {
-    const UINT injected = g_injectedLookUp.exchange(1);
-    return injected == 1 ? GetSystemDirectoryW(buffer, size) : injected;
-}
-
 // The tar tool's path in the system folder; empty when the folder is unknown
 // (a bare "\tar.exe" would name a file at the root of the current drive).
-std::wstring SystemTarPath() {
+std::wstring SystemTarPath(const TarToolCalls& calls) {
     wchar_t buffer[MAX_PATH] = {};
-    const UINT length = LookUpSystemFolder(buffer, MAX_PATH);
+    const UINT length = calls.getSystemDirectory(buffer, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return std::wstring();
     }
@@ -39,7 +29,8 @@ std::wstring SystemTarPath() {
 
 bool UnpackPackage(const std::wstring& packagePath, const std::wstring& folder, std::wstring& error,
                    DWORD timeoutMs) {
-    const std::wstring tarPath = SystemTarPath();
+    const TarToolCalls& calls = GetTarToolCalls();
+    const std::wstring tarPath = SystemTarPath(calls);
     if (tarPath.empty() || !raising::Exists(tarPath)) {
         error = kTarMissingSentence;
         return false;
@@ -52,25 +43,25 @@ bool UnpackPackage(const std::wstring& packagePath, const std::wstring& folder, 
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
+    if (!calls.createProcess(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &startup, &info)) {
         error = kUnpackFailedSentence;
         return false;
     }
     UniqueHandle thread(info.hThread);
     UniqueHandle process(info.hProcess);
 
-    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+    if (calls.waitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
         // Failed either way; the caller leaves the staging folder alone on
         // this path, so a tool that outlives even this wait (stuck in a
         // driver, say) writes into a folder nobody is removing meanwhile.
-        TerminateProcess(process.get(), 1);
-        WaitForSingleObject(process.get(), kTerminatedTarWaitMs);
+        calls.terminateProcess(process.get(), 1);
+        calls.waitForSingleObject(process.get(), kTerminatedTarWaitMs);
         error = kUnpackFailedSentence;
         return false;
     }
     DWORD exitCode = 1;
-    GetExitCodeProcess(process.get(), &exitCode);
+    calls.getExitCodeProcess(process.get(), &exitCode);
     if (exitCode != 0) {
         error = kUnpackFailedSentence;
         return false;
@@ -91,15 +82,3 @@ std::wstring FindAppExecutable(const std::wstring& folder) {
     }
     return std::wstring();
 }
-
-namespace system_folder_faults {
-
-void Arm(UINT answer) {
-    g_injectedLookUp.store(answer);
-}
-
-void Disarm() {
-    g_injectedLookUp.store(1);
-}
-
-} // namespace system_folder_faults

@@ -29,13 +29,3 @@ bool UnpackPackage(const std::wstring& packagePath, const std::wstring& folder, 
 // than a vanished entry) or the listing fails part-way; a folder that cannot
 // be listed at all counts as empty.
 std::wstring FindAppExecutable(const std::wstring& folder);
-
-// Test seam: once armed, UnpackPackage's next look-up of the system folder
-// answers as GetSystemDirectoryW does when it fails (answer 0) or when the
-// folder does not fit its buffer (answer: the size it would need), writing
-// nothing into the buffer. Windows gives no way to make the real call fail.
-// Inert unless a test arms it.
-namespace system_folder_faults {
-void Arm(UINT answer);
-void Disarm();
-} // namespace system_folder_faults

@@ -53,6 +53,8 @@ struct AppState {
     RECT closeButtonRect{};
     bool primaryHover = false;
     bool closeHover = false;
+    // Space went down in the window and has not come up: its release acts.
+    bool spacePressed = false;
     bool appLaunched = false;
     // GetTickCount64 when the window last took a status notification.
     ULONGLONG statusTakenAt = 0;

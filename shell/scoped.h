@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <unknwn.h>
 
 #include <memory>
 #include <type_traits>
@@ -27,6 +28,12 @@ struct KeyCloser {
     void operator()(HKEY key) const { RegCloseKey(key); }
 };
 using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+// A COM interface pointer, released with Release.
+struct ComReleaser {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+template <typename T> using UniqueCom = std::unique_ptr<T, ComReleaser>;
 
 // A GDI object (brush, pen, bitmap, font) deleted with DeleteObject. It must
 // no longer be selected into a device context when the owner goes away.

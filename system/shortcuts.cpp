@@ -2,19 +2,13 @@
 
 #include "install/fs_calls.h"
 #include "install/locations.h"
+#include "shell/scoped.h"
 
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <memory>
-
 namespace {
-
-struct ComReleaser {
-    void operator()(IUnknown* object) const { object->Release(); }
-};
-template <typename T> using UniqueCom = std::unique_ptr<T, ComReleaser>;
 
 // Start menu programs first, then the desktop.
 const KNOWNFOLDERID* const kShortcutFolders[] = {&FOLDERID_Programs, &FOLDERID_Desktop};

@@ -1,41 +1,17 @@
 #include "shell/window/accessible.h"
 
-#include "shell/system_library.h"
+#include "shell/scoped.h"
 #include "shell/window/hit_test.h"
 #include "shell/window/labels.h"
 #include "shell/window/layout.h"
+#include "shell/window/oleacc_calls.h"
 #include "shell/window/paint.h"
 #include "shell/window/primary_action.h"
-
-#include <oleacc.h>
 
 #include <new>
 #include <string>
 
 namespace {
-
-using LresultFromObjectCall = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
-using AccessibleObjectFromWindowCall = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
-
-// The accessibility library is not a known DLL, so it is bound at first use
-// from the system folder; the DLL of its resource strings, which it may load
-// by name, is taken from there first as well.
-struct OleaccCalls {
-    LresultFromObjectCall lresultFromObject = nullptr;
-    AccessibleObjectFromWindowCall objectFromWindow = nullptr;
-};
-
-const OleaccCalls* GetOleaccCalls() {
-    static OleaccCalls calls;
-    static const bool bound = [] {
-        const wchar_t* const lateLoads[] = {L"oleaccrc.dll"};
-        HMODULE module = LoadSystemLibraryAndLateLoads(L"oleacc.dll", lateLoads, 1);
-        return module != nullptr &&
-               BindEntryPoint(module, "LresultFromObject", calls.lresultFromObject) &&
-               BindEntryPoint(module, "AccessibleObjectFromWindow", calls.objectFromWindow);
-    }();
-    return bound ? &calls : nullptr;
-}
 
 // One element as a client sees it. rect is in client pixels; an empty name and
 // rectangle go with STATE_SYSTEM_INVISIBLE.
@@ -140,14 +116,13 @@ Element DescribeElement(const View& view, LONG child) {
     case kStatusChild:
         return Text(in.statusMessage, layout.status);
     case kPrimaryButtonChild: {
+        // Enter and Space go to this button in every phase, so it holds the
+        // keyboard whenever the window does, also while it cannot act.
         Element button =
             Button(view.look.label, layout.button, L"Enter", in.primaryHover && view.look.enabled);
-        button.state |= STATE_SYSTEM_DEFAULT | STATE_SYSTEM_FOCUSABLE;
-        if (!view.look.enabled) {
-            button.state |= STATE_SYSTEM_UNAVAILABLE;
-        } else if (view.focused) {
-            button.state |= STATE_SYSTEM_FOCUSED;
-        }
+        button.state |= STATE_SYSTEM_DEFAULT | STATE_SYSTEM_FOCUSABLE |
+                        (view.focused ? STATE_SYSTEM_FOCUSED : 0) |
+                        (view.look.enabled ? 0 : STATE_SYSTEM_UNAVAILABLE);
         return button;
     }
     case kCloseButtonChild:
@@ -178,11 +153,18 @@ LONG ChildAt(const View& view, POINT point) {
     return CHILDID_SELF;
 }
 
-// A VT_I4 VARIANT: a child id, a role or a state.
-VARIANT LongVariant(LONG child) {
+// VT_EMPTY with every byte set: a client may copy the whole VARIANT.
+VARIANT EmptyVariant() {
     VARIANT result;
+    ZeroMemory(&result, sizeof(result));
+    return result;
+}
+
+// A VT_I4 VARIANT: a child id, a role or a state.
+VARIANT LongVariant(LONG value) {
+    VARIANT result = EmptyVariant();
     result.vt = VT_I4;
-    result.lVal = child;
+    result.lVal = value;
     return result;
 }
 
@@ -323,23 +305,22 @@ class ClientAccessible final : public IAccessible {
         if (focus == nullptr) {
             return E_POINTER;
         }
-        focus->vt = VT_EMPTY;
+        *focus = EmptyVariant();
         if (const HRESULT hr = Usable(); hr != S_OK) {
             return hr;
         }
-        const View view = TakeView(window_);
-        if (!view.focused) {
+        if (!TakeView(window_).focused) {
             return S_FALSE;
         }
         // Enter and Space act on the primary button: it holds the keyboard.
-        *focus = LongVariant(view.look.enabled ? LONG{kPrimaryButtonChild} : LONG{CHILDID_SELF});
+        *focus = LongVariant(kPrimaryButtonChild);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
         if (selection == nullptr) {
             return E_POINTER;
         }
-        selection->vt = VT_EMPTY;
+        *selection = EmptyVariant();
         const HRESULT hr = Usable();
         return hr != S_OK ? hr : S_FALSE;
     }
@@ -374,7 +355,7 @@ class ClientAccessible final : public IAccessible {
         if (end == nullptr) {
             return E_POINTER;
         }
-        end->vt = VT_EMPTY;
+        *end = EmptyVariant();
         LONG id = 0;
         if (const HRESULT hr = Child(start, id); hr != S_OK) {
             return hr;
@@ -406,7 +387,7 @@ class ClientAccessible final : public IAccessible {
         if (hit == nullptr) {
             return E_POINTER;
         }
-        hit->vt = VT_EMPTY;
+        *hit = EmptyVariant();
         if (const HRESULT hr = Usable(); hr != S_OK) {
             return hr;
         }
@@ -477,7 +458,7 @@ class ClientAccessible final : public IAccessible {
         if (out == nullptr) {
             return E_POINTER;
         }
-        out->vt = VT_EMPTY;
+        *out = EmptyVariant();
         LONG id = 0;
         if (const HRESULT hr = Child(child, id); hr != S_OK) {
             return hr;
@@ -493,7 +474,11 @@ class ClientAccessible final : public IAccessible {
 
 // The window's object, from the first WM_GETOBJECT to WM_DESTROY; this holds
 // one reference. UI thread only.
-ClientAccessible* clientObject = nullptr;
+UniqueCom<ClientAccessible> clientObject;
+
+// From WM_DESTROY to WM_NCDESTROY: no object is made any more, as nothing
+// would detach it.
+bool windowClosing = false;
 
 // What the last announcement reported, so the next one names only changes.
 struct Announced {
@@ -509,23 +494,45 @@ LRESULT AnswerGetObject(HWND window, WPARAM wParam, LPARAM lParam) {
     // Other object ids (the window's frame, UI Automation's root) are the
     // system's; the library is loaded only when a client asks for the client.
     const bool client = static_cast<LONG>(static_cast<DWORD>(lParam)) == OBJID_CLIENT;
-    const OleaccCalls* calls = client ? GetOleaccCalls() : nullptr;
-    if (clientObject == nullptr && calls != nullptr) {
-        clientObject = new (std::nothrow) ClientAccessible(window);
+    const OleaccCalls* calls = client && !windowClosing ? GetOleaccCalls() : nullptr;
+    if (!clientObject && calls != nullptr) {
+        clientObject.reset(new (std::nothrow) ClientAccessible(window));
+        if (clientObject) {
+            // Before any client can read the status line: without the live
+            // setting, UI Automation clients take its live-region events
+            // for an element that is not live. Where the platform does not
+            // know the property (Wine answers E_NOTIMPL) the object still
+            // serves, so the answer is not used.
+            VARIANT polite = LongVariant(kLiveSettingPolite);
+            calls->setHwndProp(window, OBJID_CLIENT, kStatusChild, kLiveSettingProperty, polite);
+        }
     }
-    if (calls == nullptr || clientObject == nullptr) {
+    if (calls == nullptr || !clientObject) {
         return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
     }
-    return calls->lresultFromObject(IID_IAccessible, wParam, clientObject);
+    return calls->lresultFromObject(IID_IAccessible, wParam, clientObject.get());
 }
 
-void DetachAccessible() {
-    if (clientObject != nullptr) {
+void DetachAccessible(HWND window) {
+    windowClosing = true;
+    if (clientObject) {
+        if (const OleaccCalls* calls = GetOleaccCalls()) {
+            calls->clearHwndProp(window, OBJID_CLIENT, kStatusChild, kLiveSettingProperty);
+        }
         clientObject->Detach();
-        clientObject->Release();
-        clientObject = nullptr;
+        clientObject.reset();
     }
     announced = Announced{};
+}
+
+void EndAccessibleWindow() {
+    windowClosing = false;
+}
+
+void AnnounceFocus(HWND window) {
+    if (GetFocus() == window) {
+        NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, kPrimaryButtonChild);
+    }
 }
 
 void AnnounceStatusChange(HWND window) {
@@ -556,6 +563,12 @@ void AnnounceStatusChange(HWND window) {
             if (child == kStatusChild) {
                 NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, window, OBJID_CLIENT, child);
             }
+        }
+        // The button holds the keyboard: a new label or state of it is told
+        // as a focus event, which screen readers speak at once.
+        if (now.texts[kPrimaryButtonChild] != announced.texts[kPrimaryButtonChild] ||
+            now.states[kPrimaryButtonChild] != announced.states[kPrimaryButtonChild]) {
+            AnnounceFocus(window);
         }
     }
     announced = std::move(now);

@@ -5,23 +5,25 @@ Palette SystemColourPalette() {
     const COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
     const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
     const COLORREF highlightText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+    Palette palette{};
+    palette.background = window;
+    palette.line = text;
+    palette.bright = text;
+    palette.closeHover = highlight;
+    palette.closeGlyph = text;
+    palette.closeGlyphHover = highlightText;
+    palette.dim = text;
+    palette.mid = text;
+    palette.progressFill = highlight;
+    palette.button = highlight;
+    palette.buttonHover = highlight;
+    palette.buttonText = highlightText;
+    palette.buttonDisabled = GetSysColor(COLOR_BTNFACE);
+    palette.disabledText = GetSysColor(COLOR_GRAYTEXT);
     // The failure sentence keeps the text colour: the headline "Stopped"
     // says it failed, and high contrast has no colour of its own for errors.
-    return Palette{window,
-                   text,
-                   text,
-                   highlight,
-                   text,
-                   highlightText,
-                   text,
-                   text,
-                   highlight,
-                   highlight,
-                   highlight,
-                   highlightText,
-                   GetSysColor(COLOR_BTNFACE),
-                   GetSysColor(COLOR_GRAYTEXT),
-                   text};
+    palette.error = text;
+    return palette;
 }
 
 bool HighContrastOn() {
@@ -31,6 +33,10 @@ bool HighContrastOn() {
            (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
+Palette PaletteFor(bool highContrast) {
+    return highContrast ? SystemColourPalette() : kFixedPalette;
+}
+
 Palette CurrentPalette() {
-    return HighContrastOn() ? SystemColourPalette() : kFixedPalette;
+    return PaletteFor(HighContrastOn());
 }

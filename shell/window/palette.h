@@ -39,12 +39,27 @@ struct Palette {
     COLORREF error;           // status line when a job failed
 };
 
-// The window's own dark palette.
-inline constexpr Palette kFixedPalette{
-    colours::kBackground, colours::kLine,   colours::kBright,      colours::kCloseHover,
-    colours::kDim,        colours::kBright, colours::kDim,         colours::kMid,
-    colours::kAccent,     colours::kAccent, colours::kAccentHover, colours::kButtonText,
-    colours::kDisabled,   colours::kDim,    colours::kError};
+// The window's own dark palette, each part named.
+constexpr Palette FixedPalette() {
+    Palette palette{};
+    palette.background = colours::kBackground;
+    palette.line = colours::kLine;
+    palette.bright = colours::kBright;
+    palette.closeHover = colours::kCloseHover;
+    palette.closeGlyph = colours::kDim;
+    palette.closeGlyphHover = colours::kBright;
+    palette.dim = colours::kDim;
+    palette.mid = colours::kMid;
+    palette.progressFill = colours::kAccent;
+    palette.button = colours::kAccent;
+    palette.buttonHover = colours::kAccentHover;
+    palette.buttonText = colours::kButtonText;
+    palette.buttonDisabled = colours::kDisabled;
+    palette.disabledText = colours::kDim;
+    palette.error = colours::kError;
+    return palette;
+}
+inline constexpr Palette kFixedPalette = FixedPalette();
 
 // The user's high-contrast colours (GetSysColor): window and window text for
 // the panel and every text, highlight and highlight text for what acts and
@@ -54,6 +69,9 @@ Palette SystemColourPalette();
 // Whether the user has high contrast on (SPI_GETHIGHCONTRAST).
 bool HighContrastOn();
 
-// The palette of the next paint: the system colours with high contrast on,
+// The palette for a high-contrast state: the system colours when it is on,
 // the fixed palette otherwise.
+Palette PaletteFor(bool highContrast);
+
+// The palette of the next paint: PaletteFor the user's current setting.
 Palette CurrentPalette();

@@ -50,8 +50,9 @@ LRESULT OnCreate(HWND window) {
 
 // Joins the worker before the window handle goes away: a job may still post
 // to it until it has returned.
-LRESULT OnDestroy() {
-    DetachAccessible();
+LRESULT OnDestroy(HWND window) {
+    DetachAccessible(window);
+    g_app.spacePressed = false;
     CancelAndJoinWorker();
     g_app.window = nullptr;
     PostQuitMessage(0);
@@ -64,14 +65,44 @@ LRESULT OnNcHitTest(HWND window, LPARAM lParam) {
     return HitTestClientPoint(point);
 }
 
-LRESULT OnKeyDown(HWND window, WPARAM key) {
-    // Space presses the primary button, as on any button.
-    if (key == VK_RETURN || key == VK_SPACE) {
-        PrimaryAction();
-    } else if (key == VK_ESCAPE) {
+// Bit 30 of a key message's lParam: the key was already down, so a key-down
+// is the keyboard's auto-repeat.
+constexpr LPARAM kKeyWasDown = LPARAM{1} << 30;
+
+// Keys act on the primary button as on a Windows button: Enter when it goes
+// down, Space when it comes up after going down in this window; a held key's
+// repeats do nothing more.
+LRESULT OnKeyDown(HWND window, WPARAM key, LPARAM lParam) {
+    if (key == VK_ESCAPE) {
         DestroyWindow(window);
+    } else if ((lParam & kKeyWasDown) != 0) {
+        return 0;
+    } else if (key == VK_RETURN) {
+        PrimaryAction();
+    } else if (key == VK_SPACE) {
+        g_app.spacePressed = true;
     }
     return 0;
+}
+
+LRESULT OnKeyUp(HWND window, WPARAM key, LPARAM lParam) {
+    if (key != VK_SPACE || !g_app.spacePressed) {
+        return DefWindowProcW(window, WM_KEYUP, key, lParam);
+    }
+    g_app.spacePressed = false;
+    PrimaryAction();
+    return 0;
+}
+
+// The system gives an activated window the keyboard focus in DefWindowProcW
+// (and raises its own focus event for the window there); the button's event
+// follows, so screen readers land on the button.
+LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = DefWindowProcW(window, WM_ACTIVATE, wParam, lParam);
+    if (LOWORD(wParam) != WA_INACTIVE) {
+        AnnounceFocus(window);
+    }
+    return result;
 }
 
 LRESULT OnMouseMove(HWND window, LPARAM lParam) {
@@ -176,14 +207,25 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_CREATE:
         return OnCreate(window);
     case WM_DESTROY:
-        return OnDestroy();
+        return OnDestroy(window);
+    case WM_NCDESTROY:
+        EndAccessibleWindow();
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_PAINT:
         PaintWindow(window);
         return 0;
     case WM_NCHITTEST:
         return OnNcHitTest(window, lParam);
     case WM_KEYDOWN:
-        return OnKeyDown(window, wParam);
+        return OnKeyDown(window, wParam, lParam);
+    case WM_KEYUP:
+        return OnKeyUp(window, wParam, lParam);
+    case WM_KILLFOCUS:
+        // A Space press ends with the keyboard focus: its release goes elsewhere.
+        g_app.spacePressed = false;
+        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_ACTIVATE:
+        return OnActivate(window, wParam, lParam);
     case WM_MOUSEMOVE:
         return OnMouseMove(window, lParam);
     case WM_LBUTTONUP:

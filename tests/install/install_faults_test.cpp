@@ -26,6 +26,7 @@ namespace {
 const std::set<std::wstring> kSentences = {
     L"Could not read the Movora folder.",
     L"Could not find a folder for the download.",
+    L"Could not check the download.",
     L"Could not prepare the install folder.",
     L"Files left from an earlier install could not be removed.",
     L"The download could not be unpacked.",

@@ -3,7 +3,6 @@
 #include "install/unpack.h"
 
 #include "install/fs_calls.h"
-#include "shell/scoped.h"
 #include "tests/install/sequence_fixture.h"
 #include "tests/support/tar_standin.h"
 
@@ -178,55 +177,6 @@ TEST_F(UnpackPackageTest, NoTarToolFailsWithItsOwnSentence) {
     EXPECT_EQ(error, L"Windows tar was not found, so the download could not be unpacked.");
     EXPECT_TRUE(fs::is_empty(destination_));
 }
-
-// When the system folder is unknown, the tool's path must not become
-// "\tar.exe": that names a file at the root of the current drive, where
-// anyone may put one. A tar stand-in waits there; it would unpack the package.
-struct LookUpCase {
-    const char* name;
-    UINT answer; // what the system folder look-up answers, writing nothing
-};
-
-void PrintTo(const LookUpCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class UnknownSystemFolderTest : public UnpackPackageTest,
-                                public ::testing::WithParamInterface<LookUpCase> {
-  protected:
-    void TearDown() override {
-        system_folder_faults::Disarm();
-        UnpackPackageTest::TearDown();
-    }
-};
-
-TEST_P(UnknownSystemFolderTest, FailsWithoutRunningATarFromTheDriveRoot) {
-    // The current folder on the drive of the temporary folder, whose root
-    // this account can write to under Wine (C:, the prefix's drive).
-    wchar_t previous[MAX_PATH] = {};
-    ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
-    ASSERT_TRUE(SetCurrentDirectoryW(temp_.path().c_str()));
-    ScopeExit restore([&] { SetCurrentDirectoryW(previous); });
-    const std::wstring planted = temp_.path().substr(0, 3) + L"tar.exe";
-    if (!CopyFileW(BuiltProgram(L"tar.exe").c_str(), planted.c_str(), FALSE)) {
-        GTEST_SKIP() << "cannot place a file at " << fs::path(planted).u8string();
-    }
-    ScopeExit removePlanted([&] { DeleteFileW(planted.c_str()); });
-    WriteZip(zip_, MakeRelease("1.2", Layout::Top).entries);
-    std::wstring error;
-
-    system_folder_faults::Arm(GetParam().answer);
-    EXPECT_FALSE(UnpackPackage(zip_, destination_, error));
-    EXPECT_EQ(error, L"Windows tar was not found, so the download could not be unpacked.");
-    EXPECT_TRUE(fs::is_empty(destination_)) << "a tar tool from the drive root ran";
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, UnknownSystemFolderTest,
-                         ::testing::Values(LookUpCase{"LookUpFails", 0},
-                                           LookUpCase{"FolderLongerThanTheBuffer", MAX_PATH + 40}),
-                         [](const ::testing::TestParamInfo<LookUpCase>& info) {
-                             return std::string(info.param.name);
-                         });
 
 TEST_F(UnpackPackageTest, ToolThatRunsTooLongIsEndedBeforeTheFailure) {
     if (!RunningUnderWine()) {

@@ -7,6 +7,7 @@ command line and on real files, processes and sockets of the build host.
 import contextlib
 import hashlib
 import http.client
+import http.server
 import io
 import json
 import os
@@ -19,6 +20,7 @@ import subprocess
 import sys
 import tempfile
 import textwrap
+import threading
 import time
 import unittest
 import zipfile
@@ -27,9 +29,9 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TOOL = os.path.join(ROOT, "tools", "release")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-from release_tool import cli, progress, publish as publishing, signing  # noqa: E402
+from release_tool import cli, progress, publish as publishing, signing, urlrule  # noqa: E402
 from release_tool.errors import Refusal  # noqa: E402
-from release_tool.release_list import check_reads_back  # noqa: E402
+from release_tool.release_list import build_document, check_reads_back  # noqa: E402
 from release_tool.scanner import cut_utf16, extract_json_string, read_release_list  # noqa: E402
 
 BASE = "https://releases.example.com"
@@ -96,6 +98,16 @@ def assert_one_sentence(test, stderr, prefix):
     lines = stderr.strip().splitlines()
     test.assertEqual(len(lines), 1, stderr)
     test.assertTrue(lines[0].startswith(prefix) and lines[0].endswith("."), stderr)
+
+
+def assert_verdict(test, result, refusal):
+    """verify accepted (refusal None), or refused in one sentence holding refusal."""
+    if refusal is None:
+        test.assertEqual(result.returncode, 0, result.stderr)
+        return
+    test.assertEqual(result.returncode, 1, result.stdout)
+    assert_one_sentence(test, result.stderr, "release verify: ")
+    test.assertIn(refusal, result.stderr)
 
 
 class Workspace(unittest.TestCase):
@@ -320,7 +332,14 @@ class PublishChecksTest(Workspace):
              ["is not valid"]),
             ("user name in the URL", {"--base-url": "https://me:pw@example.com"}, 1,
              ["user name or password"]),
-            ("query in the base URL", {"--base-url": BASE + "/?v=1"}, 1, ["query or fragment"]),
+            ("query in the base URL", {"--base-url": BASE + "/?v=1"}, 1, ["carries a query"]),
+            # The program sends a fragment as part of the path, so the package
+            # would be asked for under another name.
+            ("fragment in the base URL", {"--base-url": BASE + "/#top"}, 1,
+             ['ends in the fragment "#top/releases/Movora-1.0.zip"',
+              '("/%23top/releases/Movora-1.0.zip")']),
+            ("empty fragment in the base URL", {"--base-url": BASE + "#"}, 1,
+             ['ends in the fragment "#/releases/Movora-1.0.zip"']),
             ("non-ASCII base URL", {"--base-url": "https://r\u00e9leases.example.com"}, 1,
              ["plain ASCII"]),
             # The notes and the list.
@@ -375,9 +394,22 @@ class PublishChecksTest(Workspace):
              {"--package": self.package([("Build/Movora.exe", b"1"), ("app/Movora.exe", b"2")])},
              0, ['"app" and "Build" of the package each hold Movora.exe',
                  '"app" on an NTFS volume']),
+            # Spelled otherwise than the build writes its origins: the program
+            # would not move the package URL to the download origin.
+            ("scheme in capitals", {"--base-url": "HTTPS://releases.example.com"}, 0,
+             ['"HTTPS://releases.example.com" is not written as the build writes its origins',
+              '"https://releases.example.com"']),
+            ("host in capitals", {"--base-url": "http://LocalHost:8080/"}, 0,
+             ['no default port: "http://localhost:8080"']),
+            ("default port", {"--base-url": "https://releases.example.com:443"}, 0,
+             ['no default port: "https://releases.example.com"']),
+            ("default port of plain HTTP", {"--base-url": "http://localhost:80"}, 0,
+             ['no default port: "http://localhost"']),
             # Accepted without a word.
             ("notes of exactly 180 units", {"--notes": "n" * 180}, 0, []),
-            ("http to localhost", {"--base-url": "http://LocalHost:8080"}, 0, []),
+            ("http to localhost", {"--base-url": "http://localhost:8080"}, 0, []),
+            ("a trailing slash, which the package URL drops", {"--base-url": BASE + "/"}, 0, []),
+            ("a folder below the origin", {"--base-url": BASE + "/movora"}, 0, []),
             ("checksum in capitals", {"--sha256": sha.upper()}, 0, []),
             ("same bytes under a published version", {"--version": "0.9"}, 0, []),
         ]
@@ -737,13 +769,7 @@ class SignedListTest(Workspace):
         ]
         for name, changed, expected in cases:
             with self.subTest(name):
-                result = self.verify(changed)
-                if expected is None:
-                    self.assertEqual(result.returncode, 0, result.stderr)
-                    continue
-                self.assertEqual(result.returncode, 1, result.stdout)
-                assert_one_sentence(self, result.stderr, "release verify: ")
-                self.assertIn(expected, result.stderr)
+                assert_verdict(self, self.verify(changed), expected)
 
 
     def test_either_of_two_keys_verifies(self):
@@ -886,33 +912,259 @@ class SigningKeyRefusalsTest(Workspace):
         self.assertEqual(version, "1.0")
 
 
+class ScriptedServer:
+    """A loopback HTTP server on a thread of this process (HTTPS with context):
+    each request target answers as scripted, anything else 404; every target
+    is recorded as it arrived."""
+
+    def __init__(self, test, host="127.0.0.1", context=None):
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                server.targets.append(self.path)
+                status, headers, body = server.scripts.get(self.path, (404, (), b""))
+                self.send_response(status)
+                for name, value in headers:
+                    self.send_header(name, value)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.scripts = {}
+        self.targets = []
+        self.httpd = http.server.ThreadingHTTPServer((host, 0), Handler)
+        if context is not None:
+            self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
+        scheme = "https" if context is not None else "http"
+        self.origin = f"{scheme}://{'localhost' if context else host}:{self.httpd.server_port}"
+        thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        thread.start()
+        test.addCleanup(self.httpd.server_close)
+        test.addCleanup(self.httpd.shutdown)
+
+    def script(self, target, status=200, body=b"", location=None):
+        headers = [("Location", location)] if location is not None else []
+        self.scripts[target] = (status, headers, body)
+
+
+def self_signed_localhost(folder):
+    """(certificate, key) files of a throwaway certificate for localhost."""
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                    "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
+                    "-keyout", key, "-out", cert], check=True, capture_output=True)
+    return cert, key
+
+
 class VerifyServedListTest(Workspace):
-    def test_verifies_a_list_served_on_loopback(self):
-        tree = self.path("tree")
-        os.makedirs(tree)
-        server = subprocess.Popen([sys.executable, TOOL, "serve", tree, "--port", "0"],
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.addCleanup(ServeTest.stop, server)
-        origin = re.search(r"at (http://[^/]+)/", server.stdout.readline()).group(1)
+    """verify reads a served list as the setup program does: the URL rule on
+    the address and on every redirect hop, the redirect limit, the status and
+    the size, each with the program's sentence; a refused hop is never made."""
+
+    KEY = pub_file("TEST-ONLY-release-signing-key")
+
+    def setUp(self):
+        super().setUp()
+        self.server = ScriptedServer(self)
+        # 127.0.0.2 is this machine, but not an address the program allows
+        # plain HTTP to: any request there is a hop the rule should have stopped.
+        self.elsewhere = ScriptedServer(self, "127.0.0.2")
         package = make_zip(self.path("p.zip"), [("Movora.exe", b"app")])
-        published = run_tool("publish", "--tree", tree, "--version", "7.0", "--package", package,
-                             "--base-url", origin, "--signing-key", TEST_KEY, "--allow-test-key")
+        published = run_cli("publish", "--tree", self.path("tree"), "--version", "7.0",
+                            "--package", package, "--base-url", self.server.origin,
+                            "--signing-key", TEST_KEY, "--allow-test-key")
         self.assertEqual(published.returncode, 0, published.stderr)
-        key = pub_file("TEST-ONLY-release-signing-key")
-        for name, path, code, expected in [
-            ("the served list", "/releases/latest.json", 0, "the setup program accepts it"),
-            ("no list there", "/releases/none.json", 1, "Could not read the release list at"),
-        ]:
+        self.document = read(self.path("tree", "releases", "latest.json"))
+        self.server.script("/releases/latest.json", body=self.document)
+        self.elsewhere.script("/releases/latest.json", body=self.document)
+
+    def verify(self, url):
+        return run_cli("verify", "--public-key", self.KEY, url)
+
+    def test_redirects_and_answers_as_the_program_takes_them(self):
+        here, there = self.server.origin, self.elsewhere.origin
+        for hop in range(1, 7):
+            self.server.script(f"/r{hop}", 302,
+                               location=f"/r{hop - 1}" if hop > 1 else "/releases/latest.json")
+        long_path = "/" + "p" * 2047
+        self.server.script("/a/b/c", 307, location="../../releases/latest.json")
+        self.server.script("/moved", 301, location=f"{here}/releases/latest.json")
+        self.server.script("/see-other", 303, location="//127.0.0.1:%d/releases/latest.json"
+                           % self.server.httpd.server_port)
+        self.server.script("/to-plain-elsewhere", 302, location=f"{there}/releases/latest.json")
+        self.server.script("/to-elsewhere-host-relative", 308,
+                           location=f"//127.0.0.2:{self.elsewhere.httpd.server_port}/x")
+        self.server.script("/to-ftp", 302, location="ftp://127.0.0.1/releases/latest.json")
+        self.server.script("/to-long-path", 302, location=long_path)
+        self.server.script("/no-location", 302)
+        self.server.script("/large.json", body=self.document + b" " * 2_097_152)
+        self.server.script("/gone.json", 410)
+        cases = [
+            # (name, the address, exit code, text in the output, targets that reach the server)
+            ("the list itself", "/releases/latest.json", 0, "the setup program accepts it",
+             ["/releases/latest.json"]),
+            ("five redirects", "/r5", 0, "the setup program accepts it",
+             ["/r5", "/r4", "/r3", "/r2", "/r1", "/releases/latest.json"]),
+            ("a sixth redirect", "/r6", 1,
+             "The download server redirected too many times: the release list at ",
+             ["/r6", "/r5", "/r4", "/r3", "/r2", "/r1"]),
+            ("a relative redirect", "/a/b/c", 0, "accepts it", ["/a/b/c", "/releases/latest.json"]),
+            ("an absolute redirect", "/moved", 0, "accepts it", ["/moved", "/releases/latest.json"]),
+            ("a host-relative redirect to this machine", "/see-other", 0, "accepts it",
+             ["/see-other", "/releases/latest.json"]),
+            ("plain HTTP to another host", "/to-plain-elsewhere", 1,
+             f'The download has to use HTTPS: {here}/to-plain-elsewhere redirects (302) to '
+             f'{there}/releases/latest.json, and it is plain HTTP to "127.0.0.2"',
+             ["/to-plain-elsewhere"]),
+            ("a host-relative redirect to another host", "/to-elsewhere-host-relative", 1,
+             "The download has to use HTTPS: ", ["/to-elsewhere-host-relative"]),
+            ("another scheme", "/to-ftp", 1,
+             'The download address is not valid: ', ["/to-ftp"]),
+            ("a path longer than the program takes", "/to-long-path", 1,
+             "its path is 2,048 characters long, more than the 2,047", ["/to-long-path"]),
+            ("a redirect without a Location", "/no-location", 1,
+             "The server returned an error: ", ["/no-location"]),
+            ("an error status", "/gone.json", 1, "answered 410", ["/gone.json"]),
+            ("a list larger than the program reads", "/large.json", 1,
+             "The release file was larger than expected: ", ["/large.json"]),
+            # The program sends the fragment as part of the path.
+            ("a fragment in the address", "/releases/latest.json#x", 1,
+             "The server returned an error: ", ["/releases/latest.json%23x"]),
+        ]
+        for name, target, code, expected, targets in cases:
             with self.subTest(name):
-                result = run_tool("verify", "--public-key", key, origin + path)
+                del self.server.targets[:]
+                result = self.verify(here + target)
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertIn(expected, result.stdout + result.stderr)
-        # Changed on the server after signing: the same check refuses it.
-        list_path = os.path.join(tree, "releases", "latest.json")
-        write(list_path, read(list_path).replace(b'"7.0"', b'"7.1"'))
-        result = run_tool("verify", "--public-key", key, origin + "/releases/latest.json")
+                if code:
+                    assert_one_sentence(self, result.stderr, "release verify: ")
+                self.assertEqual(self.server.targets, targets)
+                self.assertEqual(self.elsewhere.targets, [], "a refused hop was made")
+
+    def test_addresses_the_program_refuses_are_never_requested(self):
+        for name, url, expected in [
+            ("plain HTTP to another host", f"{self.elsewhere.origin}/releases/latest.json",
+             'The download has to use HTTPS: the release list at '),
+            ("another scheme", "ftp://127.0.0.1/releases/latest.json",
+             'its scheme "ftp" is neither https nor http'),
+        ]:
+            with self.subTest(name):
+                result = self.verify(url)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                assert_one_sentence(self, result.stderr, "release verify: ")
+                self.assertIn(expected, result.stderr)
+        self.assertEqual(self.elsewhere.targets, [])
+
+    def test_a_list_changed_on_the_server_is_refused(self):
+        self.server.script("/releases/latest.json", body=self.document.replace(b'"7.0"', b'"7.1"'))
+        result = self.verify(self.server.origin + "/releases/latest.json")
         self.assertEqual(result.returncode, 1)
         self.assertIn("The release list is not signed by Movora", result.stderr)
+
+    def test_https_takes_the_authority_from_ssl_cert_file_and_never_goes_down_to_http(self):
+        cert, key = self_signed_localhost(self.folder)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        secure = ScriptedServer(self, context=context)
+        secure.script("/releases/latest.json", body=self.document)
+        secure.script("/down", 302, location=self.server.origin + "/releases/latest.json")
+        trusted = dict(os.environ, SSL_CERT_FILE=cert)
+        untrusted = {k: v for k, v in os.environ.items() if k != "SSL_CERT_FILE"}
+        for name, target, environment, code, expected in [
+            ("trusted through SSL_CERT_FILE", "/releases/latest.json", trusted, 0,
+             "the setup program accepts it"),
+            ("an authority this machine does not trust", "/releases/latest.json", untrusted, 1,
+             "Could not reach the download server: "),
+            ("from HTTPS down to plain HTTP on this machine", "/down", trusted, 1,
+             "The download has to use HTTPS: " + secure.origin + "/down redirects (302) from "
+             "HTTPS down to plain HTTP"),
+        ]:
+            with self.subTest(name):
+                del self.server.targets[:]
+                result = subprocess.run(
+                    [sys.executable, TOOL, "verify", "--public-key", self.KEY,
+                     secure.origin + target], capture_output=True, text=True, timeout=60,
+                    env=environment)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(expected, result.stdout + result.stderr)
+                self.assertEqual(self.server.targets, [], "the plain-HTTP hop was made")
+
+
+class VerifyPackageUrlTest(Workspace):
+    """verify refuses a signed list whose package the program would not
+    download: the URL rule with its limits, and a fragment."""
+
+    def verify(self, package):
+        key = signing.load_signing_key(TEST_KEY)
+        document = build_document("1.0", package, "a" * 64, "", key)
+        path = write(self.path("latest.json"), document)
+        return run_cli("verify", "--public-key", key.public_key, path)
+
+    def test_the_package_url_passes_the_programs_rule(self):
+        base = "https://releases.example.com"
+        for name, package, expected in [
+            ("a path of 2,047 characters", base + "/" + "p" * 2046, None),
+            ("a path of 2,048 characters", base + "/" + "p" * 2047,
+             "The download address is not valid: the list's package URL "),
+            ("a query of 1,023 characters", base + "/p?" + "q" * 1022, None),
+            ("a query of 1,024 characters", base + "/p?" + "q" * 1023,
+             "its query and fragment are 1,024 characters long with the ?, more than the 1,023"),
+            ("plain HTTP to localhost", "http://localhost:8080/Movora-1.0.zip", None),
+            ("plain HTTP elsewhere", "http://releases.example.com/Movora-1.0.zip",
+             'The download has to use HTTPS: the list\'s package URL'),
+            ("a fragment", base + "/Movora-1.0.zip#latest",
+             'ends in the fragment "#latest", which the setup program sends to the server as '
+             'part of the path ("/Movora-1.0.zip%23latest")'),
+        ]:
+            with self.subTest(name):
+                assert_verdict(self, self.verify(package), expected)
+
+
+class SharedTablesTest(unittest.TestCase):
+    """The tables the program's own tests run (tests/feed/*.tsv): the port of
+    the URL rule refuses what the program refuses, the tool asks a server for
+    what the program asks for, and a redirect leads the tool where it leads
+    the program."""
+
+    @staticmethod
+    def table(name, columns):
+        rows = []
+        with open(os.path.join(ROOT, "tests", "feed", name), encoding="utf-8") as stream:
+            for line in stream.read().split("\n"):
+                if not line or line.startswith("#"):
+                    continue
+                fields = [re.sub(r"\{(.)\*(\d+)\}", lambda m: m.group(1) * int(m.group(2)), f)
+                          for f in line.split("\t")]
+                assert len(fields) == columns, line
+                rows.append(fields)
+        return rows
+
+    def test_the_url_rule(self):
+        rows = self.table("url_rule_cases.tsv", 3)
+        self.assertTrue(rows)
+        for name, url, verdict in rows:
+            with self.subTest(name):
+                self.assertEqual(urlrule.check_download_url(url) or "accepted", verdict)
+
+    def test_request_targets(self):
+        rows = self.table("request_targets.tsv", 3)
+        self.assertTrue(rows)
+        for name, given, sent in rows:
+            with self.subTest(name):
+                self.assertEqual(urlrule.request_target("http://127.0.0.1:1" + given), sent)
+
+    def test_redirect_locations(self):
+        rows = self.table("redirect_locations.tsv", 4)
+        self.assertTrue(rows)
+        for name, base, location, expected in rows:
+            with self.subTest(name):
+                self.assertEqual(urlrule.resolve_location(base, location), expected)
 
 
 # ---------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "shell/window/window_proc.h"
 #include "tests/e2e/flow_fixture.h"
 #include "tests/support/x_input.h"
+#include "tests/window/accessible_client.h"
 #include "tests/window/window_fixture.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <oleacc.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -22,26 +24,9 @@
 using namespace testing_support;
 using namespace install_testing;
 using namespace e2e_testing;
+using namespace accessible_client;
 
 namespace {
-
-struct ComReleaser {
-    void operator()(IUnknown* object) const { object->Release(); }
-};
-using AccessiblePtr = std::unique_ptr<IAccessible, ComReleaser>;
-
-VARIANT Child(LONG id) {
-    VARIANT child;
-    child.vt = VT_I4;
-    child.lVal = id;
-    return child;
-}
-
-std::wstring TakeText(BSTR text) {
-    std::wstring copy = text != nullptr ? std::wstring(text, SysStringLen(text)) : std::wstring();
-    SysFreeString(text);
-    return copy;
-}
 
 // One element as the client read it; location in screen pixels.
 struct Seen {
@@ -525,6 +510,61 @@ TEST_F(AccessibilityTest, AnInstallAnnouncesItsStepsAndTheFinalSentence) {
     // description stay.
     EXPECT_FALSE(has(EVENT_OBJECT_NAMECHANGE, kModeWordChild, L""));
     EXPECT_FALSE(has(EVENT_OBJECT_NAMECHANGE, kDescriptionChild, L""));
+    PressKey("Escape");
+    EXPECT_EQ(WaitForSetupExit(), 0u);
+}
+
+TEST_F(AccessibilityTest, TheWindowOpensWithTheFocusOnItsButtonAndKeepsItThroughTheJob) {
+    // Every process's focus events from before the start: the window takes
+    // the focus as it shows, before its process id is known here.
+    std::vector<RecordedEvent> events;
+    recordedEvents = &events;
+    const ScopeExit stopRecording([] { recordedEvents = nullptr; });
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr,
+                                         RecordEvent, 0, 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    const ScopeExit unhook([hook] { UnhookWinEvent(hook); });
+    const auto ofWindow = [&] {
+        std::vector<RecordedEvent> own;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(own),
+                     [&](const RecordedEvent& e) { return e.window == window_; });
+        return own;
+    };
+    const auto onButton = [](const RecordedEvent& e) {
+        return e.object == OBJID_CLIENT && e.child == kPrimaryButtonChild;
+    };
+
+    // Uninstall mode opens at Ready: the button never changes on the way, so
+    // what is announced comes from the activation alone.
+    ASSERT_NO_FATAL_FAILURE(StartSetup(L" --uninstall"));
+    AccessiblePtr object = Object();
+    ASSERT_TRUE(object);
+    PumpFor(1000);
+    const std::vector<RecordedEvent> opened = ofWindow();
+    ASSERT_FALSE(opened.empty()) << "no focus event when the window opened";
+    // The last word is the button's, read as the screen reader reads it.
+    EXPECT_TRUE(onButton(opened.back()));
+    EXPECT_EQ(opened.back().name, L"Uninstall");
+    const Seen button = ReadElement(object.get(), kPrimaryButtonChild);
+    EXPECT_EQ(button.state & (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_FOCUSABLE),
+              STATE_SYSTEM_FOCUSED | STATE_SYSTEM_FOCUSABLE);
+    EXPECT_EQ(button.state & STATE_SYSTEM_UNAVAILABLE, 0);
+    VARIANT focus{};
+    EXPECT_EQ(object->get_accFocus(&focus), S_OK);
+    EXPECT_EQ(focus.vt, VT_I4);
+    EXPECT_EQ(focus.lVal, kPrimaryButtonChild);
+
+    // "Working", then "Close": each is a focus event on the button.
+    PressKey("Return");
+    ASSERT_TRUE(WaitForName(object.get(), kPrimaryButtonChild, L"Close"));
+    PumpFor(500);
+    const std::vector<RecordedEvent> all = ofWindow();
+    const std::vector<RecordedEvent> job(all.begin() + static_cast<std::ptrdiff_t>(opened.size()),
+                                         all.end());
+    EXPECT_GE(std::count_if(job.begin(), job.end(), onButton), 2);
+    ASSERT_FALSE(job.empty());
+    EXPECT_TRUE(onButton(job.back()));
+    EXPECT_EQ(job.back().name, L"Close");
     PressKey("Escape");
     EXPECT_EQ(WaitForSetupExit(), 0u);
 }

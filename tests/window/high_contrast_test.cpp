@@ -76,6 +76,45 @@ class HighContrastPaintTest : public ::testing::TestWithParam<ContrastCase> {
     UserColours colours_;
 };
 
+// The palette by high-contrast state, part by part: off, the window's own
+// colours; on, the colour of the user's scheme that each part takes.
+struct PartColours {
+    const char* part;
+    COLORREF Palette::*field;
+    COLORREF fixed;
+    COLORREF userScheme;
+};
+
+const PartColours kPartColours[] = {
+    {"background", &Palette::background, colours::kBackground, kWindow},
+    {"line", &Palette::line, colours::kLine, kWindowText},
+    {"bright", &Palette::bright, colours::kBright, kWindowText},
+    {"closeHover", &Palette::closeHover, colours::kCloseHover, kHighlight},
+    {"closeGlyph", &Palette::closeGlyph, colours::kDim, kWindowText},
+    {"closeGlyphHover", &Palette::closeGlyphHover, colours::kBright, kHighlightText},
+    {"dim", &Palette::dim, colours::kDim, kWindowText},
+    {"mid", &Palette::mid, colours::kMid, kWindowText},
+    {"progressFill", &Palette::progressFill, colours::kAccent, kHighlight},
+    {"button", &Palette::button, colours::kAccent, kHighlight},
+    {"buttonHover", &Palette::buttonHover, colours::kAccentHover, kHighlight},
+    {"buttonText", &Palette::buttonText, colours::kButtonText, kHighlightText},
+    {"buttonDisabled", &Palette::buttonDisabled, colours::kDisabled, kButtonFace},
+    {"disabledText", &Palette::disabledText, colours::kDim, kGrayText},
+    {"error", &Palette::error, colours::kError, kWindowText},
+};
+
+TEST(PaletteChoiceTest, EachPartTakesTheColourOfTheHighContrastState) {
+    UserColours scheme;
+    ASSERT_TRUE(scheme.set()) << "SetSysColors failed: " << GetLastError();
+    for (const bool highContrast : {false, true}) {
+        const Palette palette = PaletteFor(highContrast);
+        for (const PartColours& c : kPartColours) {
+            EXPECT_EQ(palette.*c.field, highContrast ? c.userScheme : c.fixed)
+                << c.part << (highContrast ? " with" : " without") << " high contrast";
+        }
+    }
+}
+
 std::unique_ptr<Canvas> PaintWith(const PaintInputs& in) {
     auto canvas = std::make_unique<Canvas>(480, 560);
     EXPECT_TRUE(canvas->valid());
@@ -91,8 +130,9 @@ TEST_P(HighContrastPaintTest, EachPartTakesItsSystemColourInTheSameLayout) {
     in.progressPercent = 50;
     in.primaryHover = c.primaryHover;
     in.closeHover = c.closeHover;
+    in.palette = PaletteFor(false);
     const std::unique_ptr<Canvas> fixed = PaintWith(in);
-    in.palette = SystemColourPalette();
+    in.palette = PaletteFor(true);
     const std::unique_ptr<Canvas> contrast = PaintWith(in);
     const WindowLayout layout = ComputeLayout(480, 560, 96);
     const RECT whole{0, 0, 480, 560};

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <thread>
 #include <ostream>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace testing_support;
@@ -295,7 +296,7 @@ TEST_F(SetupWindowTest, ReleaseOnADisabledButtonDoesNothing) {
 
 TEST_F(SetupWindowTest, OtherKeysDoNothingAndEscapeCloses) {
     CreateSetupWindow(WindowMode::Install);
-    // Space is not among them: it presses the button, as Enter does.
+    // Space is not among them: it presses the button when it comes up.
     for (WPARAM key : {WPARAM{'I'}, WPARAM{VK_TAB}, WPARAM{VK_SHIFT}}) {
         Send(WM_KEYDOWN, key);
     }
@@ -389,6 +390,106 @@ TEST_F(SetupWindowTest, ARealEscapeKeyCloses) {
     CreateSetupWindow(WindowMode::Install);
     ASSERT_TRUE(RunXdotool("key --window " + std::to_string(XWindowOf(window_)) + " Escape"));
     EXPECT_TRUE(PumpUntil([this] { return !WindowAlive(); }));
+}
+
+// ---------------------------------------------------------------------------
+// Enter and Space as a Windows button takes them: Enter acts on its press,
+// Space on its release after its own press, and neither on auto-repeat.
+
+// One step of the keyboard: a key message as the system builds it (repeat
+// count 1, the key's scan code, bit 30 when the key was already down, bit 31
+// on a release), or the keyboard focus going to another window and back.
+struct KeyStep {
+    UINT message; // WM_KEYDOWN, WM_KEYUP, or 0 for the focus step
+    WPARAM key;
+    bool wasDown;
+};
+constexpr KeyStep kEnterDown{WM_KEYDOWN, VK_RETURN, false};
+constexpr KeyStep kEnterRepeat{WM_KEYDOWN, VK_RETURN, true};
+constexpr KeyStep kSpaceDown{WM_KEYDOWN, VK_SPACE, false};
+constexpr KeyStep kSpaceRepeat{WM_KEYDOWN, VK_SPACE, true};
+constexpr KeyStep kSpaceUp{WM_KEYUP, VK_SPACE, true};
+constexpr KeyStep kFocusAway{0, 0, false};
+
+struct KeyCase {
+    const char* name;
+    std::vector<KeyStep> steps;
+    std::vector<int> actionsAfterEachStep;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class KeyTest : public SetupWindowTest, public ::testing::WithParamInterface<KeyCase> {
+  protected:
+    void Take(const KeyStep& step) {
+        if (step.message != 0) {
+            const LPARAM scan =
+                static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(step.key), MAPVK_VK_TO_VSC));
+            Send(step.message, step.key,
+                 1 | (scan << 16) | (step.wasDown ? LPARAM{1} << 30 : 0) |
+                     (step.message == WM_KEYUP ? LPARAM{1} << 31 : 0));
+            return;
+        }
+        // A real second window takes the keyboard, then gives it back.
+        HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 500, 0, 50, 50,
+                                     nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(other, nullptr);
+        SetActiveWindow(other);
+        EXPECT_NE(GetFocus(), window_);
+        SetActiveWindow(window_);
+        EXPECT_EQ(GetFocus(), window_);
+        DestroyWindow(other);
+    }
+};
+
+TEST_P(KeyTest, ThePrimaryButtonActsOncePerPressAsAWindowsButtonDoes) {
+    const KeyCase& c = GetParam();
+    ASSERT_EQ(c.steps.size(), c.actionsAfterEachStep.size());
+    CreateSetupWindow(WindowMode::Install);
+    ASSERT_EQ(GetFocus(), window_);
+    // "Try again" after a failed check: each action starts one check, which
+    // reads the release list once. The status is put back after every step,
+    // so a second action would be seen as a second request.
+    const int before = RequestsFor(kFeedPath);
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+        SetStatus(Failed, L"Marker.", L"");
+        ASSERT_NO_FATAL_FAILURE(Take(c.steps[i]));
+        ASSERT_TRUE(WaitForJobEnd());
+        EXPECT_EQ(RequestsFor(kFeedPath) - before, c.actionsAfterEachStep[i]) << "after step " << i;
+    }
+    EXPECT_TRUE(WindowAlive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, KeyTest,
+    ::testing::Values(
+        KeyCase{"EnterActsOnItsPress", {kEnterDown}, {1}},
+        KeyCase{"EnterHeldActsOnce", {kEnterDown, kEnterRepeat, kEnterRepeat}, {1, 1, 1}},
+        KeyCase{"EnterHeldSinceAnotherWindowDoesNothing", {kEnterRepeat}, {0}},
+        KeyCase{"SpaceActsOnItsRelease", {kSpaceDown, kSpaceUp}, {0, 1}},
+        KeyCase{"SpaceHeldActsOnceOnRelease",
+                {kSpaceDown, kSpaceRepeat, kSpaceRepeat, kSpaceUp},
+                {0, 0, 0, 1}},
+        KeyCase{"SpaceReleasedWithoutAPressDoesNothing", {kSpaceUp}, {0}},
+        KeyCase{"SpaceHeldSinceAnotherWindowDoesNothing", {kSpaceRepeat, kSpaceUp}, {0, 0}},
+        KeyCase{"SpacePressEndsWithTheFocus", {kSpaceDown, kFocusAway, kSpaceUp}, {0, 0, 0}},
+        KeyCase{"TwoSpacePressesActTwice",
+                {kSpaceDown, kSpaceUp, kSpaceUp, kSpaceDown, kSpaceUp},
+                {0, 1, 1, 1, 2}}),
+    [](const ::testing::TestParamInfo<KeyCase>& info) { return info.param.name; });
+
+TEST_F(SetupWindowTest, ARealSpaceActsWhenItIsReleased) {
+    CreateSetupWindow(WindowMode::Install);
+    const std::string target = "--window " + std::to_string(XWindowOf(window_));
+    ASSERT_TRUE(RunXdotool("keydown " + target + " space"));
+    PumpFor(500);
+    EXPECT_EQ(RequestsFor(kPackagePath), 0) << "Space acted on its press";
+    ASSERT_TRUE(RunXdotool("keyup " + target + " space"));
+    ASSERT_TRUE(PumpUntil([this] { return RequestsFor(kPackagePath) == 1; }));
+    ASSERT_TRUE(WaitForJobEnd());
+    EXPECT_EQ(CurrentStatus().phase, Failed);
 }
 
 TEST_F(SetupWindowTest, DraggingTheTopBandMovesTheWindowAndTheCloseBoxDoesNot) {

@@ -1,11 +1,11 @@
 """The command line of tools/release."""
 import argparse
+import re
 import sys
-import urllib.request
 
-from . import package, publish, serve, signing
+from . import package, publish, serve, signing, transfer, urlrule
 from .errors import Refusal
-from .scanner import LIST_CAP
+from .scanner import LIST_CAP, utf8_to_wide
 
 DESCRIPTION = """\
 Ships Movora releases: packs an app folder into a zip package, publishes a
@@ -80,10 +80,15 @@ def parser():
     ver = commands.add_parser(
         "verify", help="check a published or served list's signature as the setup program does",
         description="Reads a release list from a file or an http(s) URL and checks it as a "
-                    "setup program built with the given public keys does: a signature of 128 "
-                    "hexadecimal digits made by one of the keys over the values the program "
-                    "reads, a sha256 value, a version and a package. Exits 0 when the program "
-                    "would accept the list, else 1 with the reason.")
+                    "setup program built with the given public keys does: the URL rule on the "
+                    "address and on every redirect hop (HTTPS, plain HTTP only to localhost or "
+                    "127.0.0.1, never from HTTPS down to HTTP, at most 5 redirects), a 2xx "
+                    "answer of at most 2 MiB, a signature of 128 hexadecimal digits made by one "
+                    "of the keys over the values the program reads, a sha256 value, a version, "
+                    "and a package URL the program downloads from. Exits 0 when the program "
+                    "would accept the list and download its package, else 1 with the "
+                    "program's sentence and the reason. HTTPS is checked against this "
+                    "machine's trusted authorities, or the file SSL_CERT_FILE names.")
     ver.add_argument("--public-key", action="append", required=True, metavar="HEX",
                      help="a public key the program is built with (give a second for rotation)")
     ver.add_argument("list", metavar="URL|FILE", help="the release list")
@@ -130,30 +135,48 @@ def run_keygen(args):
     return 0
 
 
+def is_address(where):
+    """True when where is meant as an address (scheme://...), not a file."""
+    return re.match(r"[A-Za-z][A-Za-z0-9+.-]*://", where) is not None
+
+
 def read_list(where):
-    """The bytes of a release list from an http(s) URL or a file, at most what
-    the setup program reads."""
-    if where.startswith(("http://", "https://")):
-        try:
-            with urllib.request.urlopen(where, timeout=30) as answer:
-                document = answer.read(LIST_CAP + 1)
-        except (OSError, ValueError) as error:
-            reason = getattr(error, "reason", None) or error
-            raise Refusal(f"Could not read the release list at {where} ({reason}).") from None
-    else:
-        with open(where, "rb") as stream:
-            document = stream.read(LIST_CAP + 1)
+    """The bytes of a release list from an address, fetched as the setup
+    program fetches it (the URL rule on the address and on every redirect
+    hop), or from a file; at most what the program reads."""
+    if is_address(where):
+        return transfer.get(where, LIST_CAP, "the release list")[0]
+    with open(where, "rb") as stream:
+        document = stream.read(LIST_CAP + 1)
     if len(document) > LIST_CAP:
-        raise Refusal(f"The release list at {where} is larger than the {LIST_CAP:,} bytes the "
-                      "setup program reads.")
+        transfer.refuse(transfer.TOO_LARGE, f'the release list "{where}" is larger than the '
+                                            f"{LIST_CAP:,} bytes the setup program reads")
     return document
+
+
+def check_package_url(document):
+    """Refuses a list whose package the setup program would not download: an
+    address the URL rule refuses (the program's sentence, when the install
+    starts), or one with a fragment, which the program sends as part of the
+    path."""
+    package = utf8_to_wide(signing.document_values(document)["package"])
+    problem = urlrule.url_problem(package)
+    if problem:
+        transfer.refuse(problem[0], f"the list's package URL {package} would be refused when "
+                                    f"the install starts: {problem[1]}")
+    fragment = urlrule.fragment_problem(package)
+    if fragment:
+        raise Refusal(f"The list's package URL {package} would not download the package: "
+                      f"{fragment}.")
 
 
 def run_verify(args):
     points = [signing.parse_public_key(text) for text in args.public_key]
     if len(points) > 2:
         raise Refusal("Give one or two public keys: the program is built with at most two.")
-    version, signer = signing.check_document(read_list(args.list), points)
+    document = read_list(args.list)
+    version, signer = signing.check_document(document, points)
+    check_package_url(document)
     print(f"release verify: the release list of Movora {version} at {args.list} is signed with "
           f"the key {signing.public_key_text(signer)[:16]}...; the setup program accepts it.")
     return 0

@@ -20,7 +20,7 @@ from .names import version_problem
 from .package import inspect_package, sha256_of
 from .progress import read_in_chunks
 from .release_list import build_document, cut_warning, prepare_notes
-from .urlrule import NEEDS_HTTPS, check_download_url, split_url
+from .urlrule import DEFAULT_PORTS, NEEDS_HTTPS, check_download_url, fragment_problem, split_url
 
 RELEASES = "releases"
 LIST_NAME = "latest.json"
@@ -46,11 +46,14 @@ def package_url(base_url, version):
     if parts is not None and parts[1] is not None:
         raise Refusal(f'The base URL "{base_url}" carries a user name or password, which the '
                       "setup program never sends.")
-    if parts is not None and parts[5]:
-        raise Refusal(f'The base URL "{base_url}" carries a query or fragment; give the '
-                      "address of the tree's top folder only.")
     url = (base_url.rstrip("/") + f"/{RELEASES}/"
            + urllib.parse.quote(package_name(version), safe=""))
+    fragment = fragment_problem(url)
+    if fragment is not None:
+        raise Refusal(f'The base URL "{base_url}" gives the package URL "{url}", and {fragment}.')
+    if parts is not None and parts[5]:
+        raise Refusal(f'The base URL "{base_url}" carries a query; give the address of the '
+                      "tree's top folder only.")
     rule = check_download_url(url)
     if rule == NEEDS_HTTPS:
         raise Refusal(f'The package URL "{url}" would be refused by the setup program ("{rule}"); '
@@ -59,6 +62,37 @@ def package_url(base_url, version):
         raise Refusal(f'The package URL "{url}" would be refused by the setup program ("{rule}"); '
                       "check the base URL.")
     return url
+
+
+def origin_spelling_warning(base_url):
+    """A warning when base_url is not written as the build writes its origins
+    (lower-case scheme and host, no default port), else None.
+
+    The setup program moves a package URL to the download origin, its
+    fallback, only when the URL holds the release server origin exactly as the
+    build spells it (a case-sensitive text match), and the build's origins are
+    written in that canonical form. The tool cannot see the build, so it asks
+    for the canonical form. A trailing slash does no harm: the package URL is
+    written without it.
+    """
+    trimmed = base_url.rstrip("/")
+    parts = split_url(trimmed)
+    if parts is None:
+        return None
+    scheme, _, host, port, path, _ = parts
+    scheme = scheme.lower()
+    canonical_port = (port.lstrip("0") or "0") if port else ""
+    if canonical_port == DEFAULT_PORTS.get(scheme):
+        canonical_port = ""
+    canonical = f"{scheme}://{host.lower()}" + (f":{canonical_port}" if canonical_port else "") \
+        + path
+    if canonical == trimmed:
+        return None
+    return (f'the base URL "{base_url}" is not written as the build writes its origins '
+            f'(lower-case scheme and host, no default port: "{canonical}"); the setup program '
+            "retries a failed download on the download origin only when the package URL holds "
+            "the release server origin exactly as the build spells it, so give --base-url as "
+            "the build's MOVORA_RELEASE_SERVER_ORIGIN.")
 
 
 def normalised_checksum(text):
@@ -179,8 +213,10 @@ def publish(tree, version, package, base_url, notes="", expected_sha256=None, re
     if not package:
         raise Refusal("Give the package to publish with --package.")
     url = package_url(base_url, version)
+    spelling = origin_spelling_warning(base_url)
     expected = normalised_checksum(expected_sha256) if expected_sha256 is not None else None
     notes, warnings = prepare_notes(notes)
+    warnings += [spelling] if spelling else []
     cut = cut_warning(notes)
     warnings += [cut] if cut else []
     shape = inspect_package(package)

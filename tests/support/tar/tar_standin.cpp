@@ -23,6 +23,10 @@
 // deflated are refused with a message. Entry names with bit 11 set are UTF-8,
 // all others code page 437.
 //
+// For tests of what happens while the setup program waits for this tool: a
+// command line in MOVORA_TAR_STANDIN_FIRST runs, and is waited for, before the
+// archive is opened.
+//
 // A test support program: never shipped with the setup program.
 #include <windows.h>
 
@@ -539,6 +543,27 @@ void UnpackByLocalHeaders(Archive& archive, const std::wstring& destination,
     archive.anyError = true;
 }
 
+// Test hook: when MOVORA_TAR_STANDIN_FIRST holds a command line, it is run
+// and waited for before the archive is opened, so that a test can act while
+// the setup program waits for the tar tool and the tool does not hold the
+// archive yet.
+void RunFirstCommand() {
+    wchar_t command[4096] = {};
+    const DWORD length = GetEnvironmentVariableW(L"MOVORA_TAR_STANDIN_FIRST", command, 4096);
+    if (length == 0 || length >= 4096) {
+        return;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &info)) {
+        WaitForSingleObject(info.hProcess, 60000);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+}
+
 int Usage() {
     Say(L"this stand-in only unpacks zip files:\n"
         L"  tar.exe -xf <zip file> -C <existing folder>\n"
@@ -572,6 +597,7 @@ int wmain(int argc, wchar_t** argv) {
         Say(L"could not chdir to '" + destination + L"'");
         return 1;
     }
+    RunFirstCommand();
     while (destination.size() > 1 && (destination.back() == L'\\' || destination.back() == L'/')) {
         destination.pop_back();
     }

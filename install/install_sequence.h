@@ -50,6 +50,7 @@
 // Every rename, copy and removal tries again for a few seconds while another
 // program (a virus scanner, the indexer) holds a file for a moment; the
 // sentences above that come from them are given only once that time is up.
+// A cancel ends those waits, except while the old release is being put back.
 //
 // On disk: the package file is deleted on every path once the download has
 // begun. From before its checksum until the tar tool has finished it is held

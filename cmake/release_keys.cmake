@@ -12,8 +12,34 @@ foreach(_file IN LISTS _movora_test_key_files)
     list(APPEND MOVORA_TEST_PUBLIC_KEYS "${_key}")
 endforeach()
 
+# _movora_check_keys_on_curve(<keys>): stops the configure step unless every
+# key is a point of the P-256 curve. Any 128 digits pass the format check, but
+# a build with a key that is no point refuses every release list, so its users
+# could never be updated. The release tool's own check decides (Python 3 and
+# the openssl command, as tools/bootstrap installs them).
+function(_movora_check_keys_on_curve keys)
+    find_package(Python3 COMPONENTS Interpreter QUIET)
+    if(NOT Python3_Interpreter_FOUND)
+        message(FATAL_ERROR "MOVORA_RELEASE_PUBLIC_KEYS: checking that each key is a point of "
+            "the P-256 curve needs Python 3, which configure did not find. Install it (run "
+            "tools/bootstrap) or name it with -DPython3_EXECUTABLE=<path>.")
+    endif()
+    execute_process(
+        COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/check_release_keys.py"
+            ${keys}
+        RESULT_VARIABLE result
+        ERROR_VARIABLE sentence
+        ERROR_STRIP_TRAILING_WHITESPACE)
+    if(NOT result EQUAL 0)
+        if(sentence STREQUAL "")
+            set(sentence "The check of the keys did not run (${result}).")
+        endif()
+        message(FATAL_ERROR "MOVORA_RELEASE_PUBLIC_KEYS: ${sentence}")
+    endif()
+endfunction()
+
 # movora_check_release_keys(<value> <out>): stops the configure step on a
-# malformed value; sets <out> to TRUE when the value holds a test key, and
+# malformed value or a key that is no point of the P-256 curve; sets <out> to TRUE when the value holds a test key, and
 # then warns that this build must not ship.
 function(movora_check_release_keys value out)
     set(${out} FALSE PARENT_SCOPE)
@@ -39,6 +65,7 @@ function(movora_check_release_keys value out)
             set(testKey TRUE)
         endif()
     endforeach()
+    _movora_check_keys_on_curve("${keys}")
     if(testKey)
         message(WARNING "MOVORA_RELEASE_PUBLIC_KEYS holds a public TEST key from tests/keys: "
             "its private half is in the repository, so anyone can sign a release list this "

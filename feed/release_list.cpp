@@ -4,8 +4,10 @@
 #include "feed/origins.h"
 #include "feed/release_keys.h"
 #include "feed/release_signature.h"
+#include "feed/version_order.h"
 #include "shell/app_state.h"
 #include "shell/text.h"
+#include "system/uninstall_entry.h"
 
 namespace {
 
@@ -18,6 +20,19 @@ bool FetchInto(const std::wstring& url, HttpTransfer& transfer, std::wstring& er
     }
     error = transfer.error.empty() ? L"Could not read the release list." : transfer.error;
     return false;
+}
+
+// A signed list stays valid for ever, so a server or cache can replay an
+// older one. A build with keys therefore never goes back: not below the
+// release installed, nor below the one this run has taken already (and the
+// window shows), which the install job's second read could otherwise replace.
+bool OffersOlderRelease(const std::wstring& version) {
+    std::wstring shown;
+    {
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        shown = g_app.latestVersion;
+    }
+    return IsOlderVersion(version, shown) || IsOlderVersion(version, ReadInstalledVersion());
 }
 
 } // namespace
@@ -67,6 +82,10 @@ bool FetchReleaseList(std::wstring& error) {
     const std::wstring sha256 = Utf8ToWide(values.sha256);
     if (version.empty() || package.empty()) {
         error = L"The release list is missing a version.";
+        return false;
+    }
+    if (!trustedKeys.empty() && OffersOlderRelease(version)) {
+        error = L"The release list offers an older version than the one installed.";
         return false;
     }
 

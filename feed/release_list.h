@@ -14,10 +14,13 @@ inline constexpr size_t kReleaseNotesLimit = 180;
 // notes (cut to kReleaseNotesLimit units) and sha256 in g_app, all four at
 // once under statusMutex, and returns true; a list that came from the download
 // origin also has its package URL moved there. When this build trusts release
-// signing keys, the list's "signature" has to verify over its four values and
-// the list has to name a sha256 before anything is stored. On failure returns
-// false with one sentence in error and leaves g_app's release values as they
-// were.
+// signing keys, before anything is stored the list's "signature" has to verify
+// over its four values, the list has to name a sha256, and its version must
+// not be older (IsOlderVersion) than the "DisplayVersion" of the Uninstall
+// entry or than g_app.latestVersion, the release this run took before and the
+// window shows ("The release list offers an older version than the one
+// installed." for either). On failure returns false with one sentence in error
+// and leaves g_app's release values as they were; nothing is written to disk.
 bool FetchReleaseList(std::wstring& error);
 
 // The string value of the first quoted occurrence of key anywhere in the

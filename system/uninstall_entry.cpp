@@ -81,6 +81,26 @@ void WriteUninstallEntry(const std::wstring& appExePath, const std::wstring& set
     }
 }
 
+std::wstring ReadInstalledVersion() {
+    DWORD bytes = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, kUninstallEntryKey, L"DisplayVersion", RRF_RT_REG_SZ,
+                     nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    // Room for the terminating null RegGetValueW adds to a value stored without one.
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_CURRENT_USER, kUninstallEntryKey, L"DisplayVersion", RRF_RT_REG_SZ,
+                     nullptr, &text[0], &bytes) != ERROR_SUCCESS) {
+        return std::wstring(); // changed in between: as good as unreadable
+    }
+    const size_t end = text.find(L'\0');
+    if (end != std::wstring::npos) {
+        text.resize(end);
+    }
+    return text;
+}
+
 LSTATUS SetRegistryString(HKEY key, const wchar_t* name, const std::wstring& text) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));

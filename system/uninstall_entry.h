@@ -18,6 +18,11 @@ inline constexpr wchar_t kUninstallEntryKey[] =
 void WriteUninstallEntry(const std::wstring& appExePath, const std::wstring& setupExePath,
                          const std::wstring& version);
 
+// The entry's "DisplayVersion": the version this program installed last.
+// Empty when there is no entry, the value is missing or not REG_SZ, or it
+// cannot be read. Never throws but for want of memory.
+std::wstring ReadInstalledVersion();
+
 // Writes one REG_SZ value including its terminating null; returns the status
 // of RegSetValueExW.
 LSTATUS SetRegistryString(HKEY key, const wchar_t* name, const std::wstring& text);

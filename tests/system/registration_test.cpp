@@ -83,6 +83,33 @@ TEST_F(UninstallEntryTest, EmptyVersionNamesTheSetupVersion) {
     ExpectText(L"DisplayVersion", L"0.1.3");
 }
 
+// The version the program installed last, read back as the floor below which
+// a build with release keys installs nothing: whole however long, also when
+// stored without its terminating null, and nothing from a value of another
+// type or a missing entry.
+TEST_F(UninstallEntryTest, InstalledVersionReadsTheDisplayVersionBack) {
+    EXPECT_EQ(ReadInstalledVersion(), L"") << "no entry";
+    const std::wstring appExe = folder_ / L"app\\Movora.exe";
+    WriteUninstallEntry(appExe, folder_ / L"MovoraSetup.exe", L"4.2.0-beta");
+    EXPECT_EQ(ReadInstalledVersion(), L"4.2.0-beta");
+    const std::wstring longVersion = L"7." + std::wstring(600, L'1');
+    WriteUninstallEntry(appExe, folder_ / L"MovoraSetup.exe", longVersion);
+    EXPECT_EQ(ReadInstalledVersion(), longVersion) << "a long version was cut";
+
+    const auto store = [](DWORD type, const void* data, DWORD bytes) {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kUninstallEntryKey, L"DisplayVersion", type,
+                                  data, bytes),
+                  ERROR_SUCCESS);
+    };
+    store(REG_SZ, L"5.1", 3 * sizeof(wchar_t));
+    EXPECT_EQ(ReadInstalledVersion(), L"5.1") << "stored without its null";
+    const DWORD number = 6;
+    store(REG_DWORD, &number, sizeof(number));
+    EXPECT_EQ(ReadInstalledVersion(), L"") << "a number is no version text";
+    store(REG_BINARY, L"6.0", 4 * sizeof(wchar_t));
+    EXPECT_EQ(ReadInstalledVersion(), L"") << "bytes are no version text";
+}
+
 // The app folder's size decides EstimatedSize; an app folder too small to
 // count (or missing) writes none and leaves an earlier value alone.
 struct SizeCase {

@@ -11,5 +11,10 @@ class Refusal(Exception):
     """Raised with one sentence that says what is wrong and, where it helps, what to do."""
 
 
+class MissingTool(Refusal):
+    """A refusal because a command the tool runs is not installed: it says so,
+    and is never taken for a verdict on what that command was given."""
+
+
 def warn(sentence):
     print(f"release: warning: {sentence}", file=sys.stderr, flush=True)

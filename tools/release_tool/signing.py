@@ -24,7 +24,7 @@ import re
 import subprocess
 import tempfile
 
-from .errors import Refusal
+from .errors import MissingTool, Refusal
 from .scanner import extract_json_bytes
 
 SIGNATURE_KEY = "signature"
@@ -76,8 +76,8 @@ def _openssl(args, what, data=None):
         done = subprocess.run(["openssl", *args], input=data, stdin=None if data is not None
                               else subprocess.DEVNULL, capture_output=True, timeout=60)
     except FileNotFoundError:
-        raise Refusal("The openssl command is not installed (run tools/bootstrap); "
-                      f"it is needed to {what}.") from None
+        raise MissingTool("The openssl command is not installed (run tools/bootstrap); "
+                          f"it is needed to {what}.") from None
     if done.returncode != 0:
         detail = done.stderr.decode("utf-8", "replace").strip().splitlines()
         raise Refusal(f"openssl could not {what}" + (f" ({detail[0]})." if detail else "."))
@@ -101,6 +101,8 @@ def parse_public_key(text):
     point = bytes.fromhex(text.strip())
     try:
         _openssl(["pkey", "-pubin", "-noout"], "read the public key", data=_public_key_pem(point))
+    except MissingTool:
+        raise
     except Refusal:
         raise Refusal(f'The public key "{text}" is not a point on the P-256 curve.') from None
     return point
@@ -156,6 +158,8 @@ def load_signing_key(path):
         # The passphrase option keeps openssl from ever asking on the terminal.
         spki = _openssl(["pkey", "-pubout", "-outform", "DER", "-passin", "pass:"],
                         "read the signing key", data=pem)
+    except MissingTool:
+        raise
     except Refusal:
         raise Refusal(f'The signing key "{path}" is not a private key openssl can read '
                       "(a PEM file as tools/release keygen writes it).") from None

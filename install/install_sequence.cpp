@@ -87,9 +87,10 @@ bool RecoverInterruptedSwap(std::wstring& error) {
         return false;
     }
     // What stands at the app folder path without an executable is no release.
+    // Both steps restore the old release, so a cancel does not cut them short.
     try {
-        if (tolerant::RemoveTree(app)) {
-            raising::Rename(previous, app);
+        if (tolerant::RemoveTree(app, OnCancel::KeepTrying)) {
+            raising::Rename(previous, app, OnCancel::KeepTrying);
             return true;
         }
     } catch (const FileError&) {

@@ -47,6 +47,11 @@
 //   "The new files could not be moved into place."
 //                                              the old release is moved back
 //
+// Every rename, copy and removal tries again for a few seconds while another
+// program (a virus scanner, the indexer) holds a file for a moment; the
+// sentences above that come from them are given only once that time is up.
+// A cancel ends those waits, except while the old release is being put back.
+//
 // On disk: the package file is deleted on every path once the download has
 // begun. From before its checksum until the tar tool has finished it is held
 // open so that other processes can only read it. A failure before the swap leaves the app folder

@@ -9,10 +9,11 @@ constexpr wchar_t kCloseMovora[] = L"Close Movora, then try again.";
 constexpr wchar_t kMoveInFailed[] = L"The new files could not be moved into place.";
 
 // Moves the old release back after the new one could not be moved in.
-// Raises when the folders cannot be examined or the move is refused.
+// Raises when the folders cannot be examined or the move is refused. A cancel
+// does not cut it short: given up, it would leave no app folder at all.
 void MoveBack(const std::wstring& app, const std::wstring& previous) {
     if (raising::Exists(previous) && !raising::Exists(app)) {
-        raising::Rename(previous, app);
+        raising::Rename(previous, app, OnCancel::KeepTrying);
     }
 }
 
@@ -24,10 +25,16 @@ bool SwapInRelease(const std::wstring& installRoot, const std::wstring& unpacked
     const std::wstring previous = JoinPath(installRoot, kPreviousFolderName);
     const std::wstring staging = JoinPath(installRoot, kStagingFolderName);
 
-    tolerant::RemoveTree(previous);
+    const bool previousCleared = tolerant::RemoveTree(previous);
     bool movedAside = false;
     try {
         if (raising::Exists(app)) {
+            // A folder cannot take the name of one that is still there, so
+            // the rename would only wait out its time for nothing.
+            if (!previousCleared) {
+                error = kCloseMovora;
+                return false;
+            }
             raising::Rename(app, previous);
             movedAside = true;
         }

@@ -8,6 +8,10 @@
 // staging folder or a folder directly inside it) to the app folder, and then
 // removes what is left of the staging folder and the previous folder (best
 // effort). A leftover "app.previous" is removed first, as far as it goes.
+// Every rename and removal tries again while another program holds a file
+// for a moment (see fs_calls.h); the sentences below come only once its time
+// is up. A cancel ends those waits, except for the move back, which a cancel
+// must not leave undone.
 // Returns true when unpacked is the app folder; error is then untouched.
 // Returns false with:
 //   "Close Movora, then try again."  the app folder could not be moved aside

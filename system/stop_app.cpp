@@ -7,9 +7,13 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr DWORD kPollIntervalMs = 250;
+// The first pause before a held executable is probed again within a poll.
+constexpr DWORD kFirstProbePauseMs = 20;
 constexpr int kFirstPhasePolls = 60;
 constexpr int kFirstForcedStopPoll = 12;
 constexpr int kSecondPhasePolls = 20;
@@ -51,8 +55,31 @@ bool RunsFrom(HANDLE process, const std::wstring& appFolder) {
     }
 }
 
-bool AppIsGone(const std::wstring& appFolder, const std::wstring& appExePath) {
-    return FindAppProcesses(appFolder).empty() && IsFileFree(appExePath);
+// Waits out one poll interval. When no process of the app folder runs and
+// only the executable is held (by a virus scanner or the indexer for a
+// moment, say: no running app), the file is probed again at growing pauses
+// within the interval, as the file layer does for held files, so a moment's
+// hold costs a moment. True when the file came free (the next poll then
+// looks again, processes and file); false after the interval, or at once
+// when a cancel comes.
+bool FileFreeWithinInterval(bool processesRunning, const std::wstring& appExePath) {
+    if (processesRunning) {
+        Sleep(kPollIntervalMs);
+        return false;
+    }
+    DWORD waited = 0;
+    for (DWORD pause = kFirstProbePauseMs; waited < kPollIntervalMs; pause *= 2) {
+        const DWORD step = std::min(pause, kPollIntervalMs - waited);
+        Sleep(step);
+        waited += step;
+        if (g_app.cancelRequested.load()) {
+            return false;
+        }
+        if (IsFileFree(appExePath)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -81,7 +108,7 @@ bool StopRunningApp(const std::wstring& appExePath) {
         if (poll == kFirstForcedStopPoll) {
             TerminateProcesses(processes, appFolder);
         }
-        Sleep(kPollIntervalMs);
+        FileFreeWithinInterval(!processes.empty(), appExePath);
     }
 
     TerminateProcesses(FindAppProcesses(appFolder), appFolder);
@@ -90,10 +117,11 @@ bool StopRunningApp(const std::wstring& appExePath) {
         if (g_app.cancelRequested.load()) {
             return false;
         }
-        if (AppIsGone(appFolder, appExePath)) {
+        const std::vector<DWORD> processes = FindAppProcesses(appFolder);
+        if (processes.empty() && IsFileFree(appExePath)) {
             return true;
         }
-        Sleep(kPollIntervalMs);
+        FileFreeWithinInterval(!processes.empty(), appExePath);
     }
     return false;
 }

@@ -9,7 +9,11 @@
 // Makes sure no process runs from the app folder (the parent of appExePath)
 // and the app executable is free. Asks the app to quit through its pipe, polls
 // every 250 ms, terminates whatever still runs from the app folder at the 13th
-// poll and again after the 60th, and gives up 20 polls later.
+// poll and again after the 60th, and gives up 20 polls later. While no
+// process of the app folder runs and only the executable is held (a virus
+// scanner or the indexer holding it for a moment is no running app), it is
+// probed again at growing pauses within each poll's 250 ms, so the call
+// returns a moment after the file comes free.
 // Returns true at once, with no status text and no quit message, when the
 // executable is not there; true once nothing runs from the app folder and the
 // file is free; false when the cancel flag is seen or the app outlasts the

@@ -12,7 +12,11 @@
 // setup process holds the setup lock), "Cancelled.", "Movora is still
 // running, so it was not removed." (nothing removed in these three cases) or
 // "Some Movora files are still in use." (a partial removal; the install root
-// and the Uninstall entry stay). The setup lock is held for the whole
+// and the Uninstall entry stay). Each removal tries again for a few seconds
+// while another program (a virus scanner, the indexer) holds a file, so that
+// sentence comes only once that time is up; a cancel ends those waits, and
+// the sequence then runs to its end with one attempt for each entry that is
+// still held. The setup lock is held for the whole
 // sequence. A filesystem error that cannot be passed over (the install root
 // cannot be created or examined) gives false with an empty message. Never
 // throws.

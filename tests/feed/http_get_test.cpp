@@ -596,6 +596,45 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
+// A relative Location after a first hop is read against the URL that gave
+// it, not the one the transfer started from.
+struct TwoHopCase {
+    const char* name;
+    const char* firstLocation;  // from "/a/b/c"; "{here}": the server's port
+    const char* secondPath;     // where the first hop lands
+    const char* secondLocation; // relative, given there
+    const char* arrivesAt;
+};
+
+void PrintTo(const TwoHopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class TwoHopRedirectTest : public RedirectTest, public ::testing::WithParamInterface<TwoHopCase> {};
+
+TEST_P(TwoHopRedirectTest, SecondRelativeLocationIsReadAgainstTheFirstHop) {
+    const TwoHopCase& c = GetParam();
+    Redirect("/a/b/c", c.firstLocation);
+    Redirect(c.secondPath, c.secondLocation);
+    server_.Script(c.arrivesAt, ScriptedResponse{200, "arrived"});
+
+    HttpTransfer transfer = Memory();
+    ASSERT_TRUE(HttpGet(server_.Url("/a/b/c"), transfer, false))
+        << fs::path(transfer.error).string();
+    EXPECT_EQ(BodyText(transfer), "arrived");
+    EXPECT_EQ(TargetsRequested(), (std::vector<std::string>{"/a/b/c", c.secondPath, c.arrivesAt}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TwoHopRedirectTest,
+    ::testing::Values(TwoHopCase{"IntoAnotherFolder", "/x/y/mid", "/x/y/mid", "d", "/x/y/d"},
+                      TwoHopCase{"IntoAnotherFolderThenUp", "/x/y/mid", "/x/y/mid", "../d", "/x/d"},
+                      TwoHopCase{"ToAnotherHostName", "http://localhost:{here}/x/y/mid", "/x/y/mid",
+                                 "d", "/x/y/d"},
+                      TwoHopCase{"ToAnotherHostNameThenUp", "http://localhost:{here}/x/y/mid",
+                                 "/x/y/mid", "../d?q=1", "/x/d?q=1"}),
+    [](const ::testing::TestParamInfo<TwoHopCase>& info) { return std::string(info.param.name); });
+
 // "/hopN" redirects to "/hop(N-1)"; "/hop0" answers.
 TEST_F(RedirectTest, FiveRedirectsAreFollowedAndASixthEndsTheTransfer) {
     for (int hop = 1; hop <= 6; ++hop) {

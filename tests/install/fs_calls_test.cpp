@@ -1,12 +1,16 @@
 // The file layer on real files under the test's own temporary folder.
 #include "install/fs_calls.h"
 
+#include "shell/app_state.h"
+#include "tests/support/scanner.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <thread>
+#include <vector>
 
 using testing_support::TempFolder;
 using testing_support::WriteFileBytes;
@@ -15,7 +19,11 @@ namespace {
 
 class FileCallsTest : public ::testing::Test {
   protected:
-    void TearDown() override { file_faults::Disarm(); }
+    void TearDown() override {
+        file_faults::Disarm();
+        file_faults::SetHeldFileRetryMs(kHeldFileRetryMs);
+        g_app.cancelRequested = false;
+    }
 
     // Creates a file (and its folders) below the test folder; returns its path.
     std::wstring MakeFile(const std::wstring& relative, const std::string& bytes = "x") {
@@ -160,6 +168,8 @@ TEST_F(FileCallsTest, RemoveTreeTellsWhetherAnythingIsLeft) {
     UniqueHandle holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(Valid(holder));
+    // Held for good: the wait for it is tested apart, the answer here.
+    file_faults::SetHeldFileRetryMs(100);
     EXPECT_FALSE(tolerant::RemoveTree(folder_ / L"tree"));
     EXPECT_TRUE(IsThere(held));
 }
@@ -222,20 +232,257 @@ TEST_F(FileCallsTest, ArmedFaultFailsExactlyThatCall) {
     file_faults::Arm(0, ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(raising::Exists(file));
 
-    // Tolerant forms do nothing and report failure where they return a result.
-    file_faults::Arm(0, ERROR_ACCESS_DENIED);
+    // Tolerant forms do nothing and report failure where they return a
+    // result (with an error that no retry waits for).
+    file_faults::Arm(0, ERROR_WRITE_PROTECT);
     tolerant::Remove(file);
     EXPECT_TRUE(IsThere(file));
-    file_faults::Arm(0, ERROR_ACCESS_DENIED);
+    file_faults::Arm(0, ERROR_WRITE_PROTECT);
     EXPECT_FALSE(tolerant::CopyFileOver(file, folder_ / L"copy.txt"));
     EXPECT_FALSE(IsThere(folder_ / L"copy.txt"));
-    file_faults::Arm(0, ERROR_ACCESS_DENIED);
+    file_faults::Arm(0, ERROR_WRITE_PROTECT);
     EXPECT_FALSE(tolerant::RemoveTree(file));
     EXPECT_TRUE(IsThere(file));
 
     file_faults::Disarm();
     tolerant::Remove(file);
     EXPECT_FALSE(IsThere(file));
+}
+
+// ---- Files another program holds for a moment --------------------------------
+
+// One call of each kind that tries again while a file is held, on files made
+// below folder: prepare makes what it acts on, call makes it (false when it
+// threw or reported failure), done tells whether its effect is there, and
+// held names the file a scanner would hold to stop it (none for a folder
+// that is not there yet), and attempts is how many attempts the call makes
+// when nothing is refused (a tree removal makes one for each entry).
+struct RetriedCall {
+    const char* name;
+    void (*prepare)(const std::wstring& folder);
+    bool (*call)(const std::wstring& folder);
+    bool (*done)(const std::wstring& folder);
+    const wchar_t* held;
+    long attempts;
+};
+
+void PrintTo(const RetriedCall& c, std::ostream* out) {
+    *out << c.name;
+}
+
+bool Present(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void MakeFileAt(const std::wstring& path, const std::string& bytes) {
+    raising::CreateFolders(ParentPath(path));
+    WriteFileBytes(path, bytes);
+}
+
+template <typename Call> bool WithoutThrow(Call call) {
+    try {
+        call();
+        return true;
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
+const RetriedCall kRetriedCalls[] = {
+    {"RenameFolder",
+     [](const std::wstring& f) { MakeFileAt(JoinPath(f, L"app\\Movora.exe"), "old"); },
+     [](const std::wstring& f) {
+         return WithoutThrow([&] { raising::Rename(JoinPath(f, L"app"), JoinPath(f, L"aside")); });
+     },
+     [](const std::wstring& f) {
+         return Present(JoinPath(f, L"aside\\Movora.exe")) && !Present(JoinPath(f, L"app"));
+     },
+     L"app\\Movora.exe", 1},
+    {"CopyOverAFile",
+     [](const std::wstring& f) {
+         MakeFileAt(JoinPath(f, L"from.exe"), "fresh");
+         MakeFileAt(JoinPath(f, L"to.exe"), "stale");
+     },
+     [](const std::wstring& f) {
+         return WithoutThrow(
+             [&] { raising::CopyFileOver(JoinPath(f, L"from.exe"), JoinPath(f, L"to.exe")); });
+     },
+     [](const std::wstring& f) {
+         return testing_support::ReadFileBytes(JoinPath(f, L"to.exe")) == "fresh";
+     },
+     L"to.exe", 1},
+    {"RemoveAFile", [](const std::wstring& f) { MakeFileAt(JoinPath(f, L"package.zip"), "zip"); },
+     [](const std::wstring& f) {
+         tolerant::Remove(JoinPath(f, L"package.zip"));
+         return !Present(JoinPath(f, L"package.zip"));
+     },
+     [](const std::wstring& f) { return !Present(JoinPath(f, L"package.zip")); }, L"package.zip",
+     1},
+    {"RemoveATree",
+     [](const std::wstring& f) {
+         MakeFileAt(JoinPath(f, L"tree\\a\\b.dll"), "b");
+         MakeFileAt(JoinPath(f, L"tree\\c.txt"), "c");
+     },
+     [](const std::wstring& f) { return tolerant::RemoveTree(JoinPath(f, L"tree")); },
+     [](const std::wstring& f) { return !Present(JoinPath(f, L"tree")); }, L"tree\\a\\b.dll", 4},
+    {"CreateFolders", [](const std::wstring&) {},
+     [](const std::wstring& f) {
+         return WithoutThrow([&] { raising::CreateFolders(JoinPath(f, L"staging\\deep")); });
+     },
+     [](const std::wstring& f) { return raising::IsFolder(JoinPath(f, L"staging\\deep")); },
+     nullptr, 1},
+};
+
+const DWORD kHeldFileErrors[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
+                                 ERROR_LOCK_VIOLATION};
+
+class RetriedCallTest : public FileCallsTest, public ::testing::WithParamInterface<RetriedCall> {
+  protected:
+    // A fresh folder for each run of the call.
+    std::wstring Fresh(const std::string& label) {
+        const std::wstring folder = folder_ / std::wstring(label.begin(), label.end());
+        GetParam().prepare(folder);
+        raising::CreateFolders(folder);
+        return folder;
+    }
+};
+
+TEST_P(RetriedCallTest, HeldFileRefusalsAreTriedAgainOtherErrorsAreNot) {
+    const RetriedCall& c = GetParam();
+    for (const DWORD code : kHeldFileErrors) {
+        SCOPED_TRACE("error " + std::to_string(code));
+        // Refused three times, then let through: the call does its work.
+        std::wstring folder = Fresh("let-through-" + std::to_string(code));
+        file_faults::Arm(0, code, 3);
+        EXPECT_TRUE(c.call(folder));
+        EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 3 + c.attempts);
+        EXPECT_TRUE(c.done(folder));
+
+        // Refused for longer than the time for held files: reported, after
+        // several attempts, with nothing done.
+        file_faults::SetHeldFileRetryMs(200);
+        folder = Fresh("past-the-time-" + std::to_string(code));
+        file_faults::Arm(0, code);
+        EXPECT_FALSE(c.call(folder));
+        EXPECT_GT(file_faults::AttemptsOfArmedCall(), 2);
+        EXPECT_FALSE(c.done(folder));
+        file_faults::SetHeldFileRetryMs(kHeldFileRetryMs);
+    }
+    // Any other refusal is reported at the first attempt, under the real time.
+    for (const DWORD code : {DWORD{ERROR_WRITE_PROTECT}, DWORD{ERROR_DISK_FULL}}) {
+        SCOPED_TRACE("error " + std::to_string(code));
+        const std::wstring folder = Fresh("other-" + std::to_string(code));
+        file_faults::Arm(0, code);
+        EXPECT_FALSE(c.call(folder));
+        EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 1);
+        EXPECT_FALSE(c.done(folder));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, RetriedCallTest, ::testing::ValuesIn(kRetriedCalls),
+                         [](const ::testing::TestParamInfo<RetriedCall>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The calls that a held file can stop, against a real second process that
+// holds that file (for the folder rename, a file below the folder) for about
+// a second. Wine renames a folder even while a file below it is held, so
+// there only the file cases wait; on Windows the folder rename waits as well.
+class HeldByAProcessTest : public RetriedCallTest {};
+
+TEST_P(HeldByAProcessTest, FileHeldForAMomentIsWaitedFor) {
+    const RetriedCall& c = GetParam();
+    const std::wstring folder = Fresh("held");
+    const testing_support::StartedProcess scanner =
+        testing_support::HoldForAMoment({JoinPath(folder, c.held)}, 1000);
+    ASSERT_TRUE(scanner.process);
+    EXPECT_TRUE(c.call(folder));
+    EXPECT_TRUE(c.done(folder));
+    EXPECT_EQ(testing_support::WaitForExitCode(scanner.process.get(), 10000), 0u);
+}
+
+std::vector<RetriedCall> CallsAHeldFileCanStop() {
+    std::vector<RetriedCall> calls;
+    for (const RetriedCall& c : kRetriedCalls) {
+        if (c.held != nullptr) {
+            calls.push_back(c);
+        }
+    }
+    return calls;
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, HeldByAProcessTest, ::testing::ValuesIn(CallsAHeldFileCanStop()),
+                         [](const ::testing::TestParamInfo<RetriedCall>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Existence tests and listings are made once: no held-file refusal of theirs
+// is waited for.
+TEST_F(FileCallsTest, ExistenceTestsAndListingsAreMadeOnce) {
+    const std::wstring file = MakeFile(L"here.txt");
+    file_faults::Arm(0, ERROR_SHARING_VIOLATION, 1);
+    EXPECT_THROW(raising::Exists(file), FileError);
+    EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 1);
+    file_faults::Arm(0, ERROR_SHARING_VIOLATION, 1);
+    EXPECT_THROW(raising::ListFolder(folder_.path()), FileError);
+    EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 1);
+}
+
+// The real time, once: a refusal that never ends is reported no sooner than
+// kHeldFileRetryMs after the first attempt, and not much later.
+TEST_F(FileCallsTest, EndlessRefusalIsReportedWhenTheTimeForHeldFilesIsUp) {
+    const std::wstring from = MakeFile(L"staging\\Movora.exe");
+    file_faults::Arm(0, ERROR_SHARING_VIOLATION);
+    const ULONGLONG start = GetTickCount64();
+    const FileError error = CaughtError([&] { raising::Rename(from, folder_ / L"app.exe"); });
+    const ULONGLONG waited = GetTickCount64() - start;
+    EXPECT_EQ(error.code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // GetTickCount64 moves in steps of up to about 16 ms.
+    EXPECT_GE(waited + 32, kHeldFileRetryMs);
+    EXPECT_LT(waited, kHeldFileRetryMs + 3000);
+    EXPECT_GT(file_faults::AttemptsOfArmedCall(), 5) << "the pauses should start short";
+    EXPECT_TRUE(IsThere(from));
+}
+
+// A cancel (the window going away) ends the wait, except for a move that
+// restores the old release.
+TEST_F(FileCallsTest, CancelEndsTheWaitUnlessTheMoveRestores) {
+    const std::wstring from = MakeFile(L"app.previous\\Movora.exe");
+    g_app.cancelRequested = true;
+    file_faults::Arm(0, ERROR_SHARING_VIOLATION, 3);
+    EXPECT_THROW(raising::Rename(folder_ / L"app.previous", folder_ / L"app"), FileError);
+    EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 1);
+
+    file_faults::Arm(0, ERROR_SHARING_VIOLATION, 3);
+    raising::Rename(folder_ / L"app.previous", folder_ / L"app", OnCancel::KeepTrying);
+    EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 4);
+    EXPECT_TRUE(IsThere(folder_ / L"app\\Movora.exe"));
+
+    file_faults::Arm(0, ERROR_SHARING_VIOLATION, 3);
+    EXPECT_TRUE(tolerant::RemoveTree(folder_ / L"app", OnCancel::KeepTrying));
+    EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 3 + 2) << "the executable, then its folder";
+}
+
+// A cancel that comes during the pauses for a file held for good is seen
+// within a fraction of the time for held files.
+TEST_F(FileCallsTest, CancelDuringThePausesIsSeenPromptly) {
+    const std::wstring held = MakeFile(L"logs\\a.log");
+    UniqueHandle holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(Valid(holder));
+    ULONGLONG cancelledAt = 0;
+    std::thread closer([&] {
+        Sleep(300);
+        cancelledAt = GetTickCount64();
+        g_app.cancelRequested = true;
+    });
+    tolerant::Remove(held);
+    const ULONGLONG returnedAt = GetTickCount64();
+    closer.join();
+    EXPECT_TRUE(IsThere(held));
+    ASSERT_GE(returnedAt, cancelledAt) << "the removal gave up before the cancel";
+    EXPECT_LT(returnedAt - cancelledAt, 1500u)
+        << "the time for held files is " << kHeldFileRetryMs << " ms";
 }
 
 } // namespace

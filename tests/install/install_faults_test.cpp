@@ -13,6 +13,9 @@
 
 #include <filesystem>
 #include <set>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace install_testing;
@@ -49,6 +52,10 @@ class FileFaultTest : public SequenceTest, public ::testing::WithParamInterface<
   protected:
     void SetUp() override {
         SequenceTest::SetUp();
+        // Each call is refused for all its attempts; the calls that try again
+        // while a file is held would otherwise wait out the whole time for
+        // held files on every run (HeldFileTest covers that time).
+        file_faults::SetHeldFileRetryMs(100);
         release_ = MakeRelease("2.0", GetParam().layout);
         Publish(release_);
     }
@@ -202,5 +209,219 @@ INSTANTIATE_TEST_SUITE_P(
                       Scenario{"UpdateAppOneFolderDown", true, Layout::OneFolderDown, false},
                       Scenario{"FreshInstallOverAHalfRemovedPrevious", false, Layout::Top, true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+// ---- Calls refused while another program holds a file ------------------------
+
+// The file calls of one run, as the seam counts them.
+struct FileCall {
+    std::wstring operation;
+    std::wstring path;
+};
+std::vector<FileCall> g_calls;
+
+void RecordCall(long callIndex, const wchar_t* operation, const std::wstring& path) {
+    g_calls.resize(static_cast<size_t>(callIndex) + 1);
+    g_calls[callIndex] = FileCall{operation, path};
+}
+
+const DWORD kHeldFileErrors[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
+                                 ERROR_LOCK_VIOLATION};
+
+// An update whose new release sits one folder down in its package, over a
+// staging folder an earlier run left: every rename, copy and removal of the
+// sequence has something to act on.
+class HeldFileTest : public SequenceTest {
+  protected:
+    void SetUp() override {
+        SequenceTest::SetUp();
+        release_ = MakeRelease("2.0", Layout::OneFolderDown);
+    }
+    void TearDown() override {
+        file_faults::SetCallObserver(nullptr);
+        SequenceTest::TearDown();
+    }
+
+    void Prepare() {
+        file_faults::Disarm();
+        g_app.cancelRequested = false;
+        CleanUp();
+        Publish(release_);
+        oldApp_ = InstallEarlier(MakeRelease("1.0", Layout::Top));
+        oldEntry_ = PictureOfKey(kUninstallEntryKey);
+        fs::create_directories(Staging());
+        testing_support::WriteFileBytes(Staging() + L"\\earlier.txt", "left by an earlier run");
+        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        g_app.appExePath.clear();
+    }
+
+    // The index of a call of the update that makes operation on path: the
+    // first such call, or the last one. Found in a run of its own, in which
+    // refusedCall (when not negative) is refused as write-protected.
+    long FindCall(const std::wstring& operation, const std::wstring& path, bool last = false,
+                  long refusedCall = -1) {
+        Prepare();
+        g_calls.clear();
+        file_faults::SetCallObserver(&RecordCall);
+        file_faults::Arm(refusedCall, ERROR_WRITE_PROTECT);
+        Install();
+        file_faults::SetCallObserver(nullptr);
+        file_faults::Disarm();
+        long found = -1;
+        for (size_t i = 0; i < g_calls.size(); ++i) {
+            if (g_calls[i].operation == operation &&
+                _wcsicmp(g_calls[i].path.c_str(), path.c_str()) == 0) {
+                found = static_cast<long>(i);
+                if (!last) {
+                    break;
+                }
+            }
+        }
+        EXPECT_GE(found, 0) << "no call " << fs::path(operation).u8string() << " "
+                            << fs::path(path).u8string();
+        return found;
+    }
+
+    TestRelease release_;
+    Tree oldApp_;
+    RegistryPicture oldEntry_;
+};
+
+// A rename, copy or removal of the update, and what the run ends with when it
+// is refused for longer than the time for held files.
+struct HeldCallCase {
+    const char* name;
+    const wchar_t* operation;
+    const wchar_t* path;     // below the install root; "package" for the package file,
+                             // "running" for the running program
+    bool last;               // the last such call of the run rather than the first
+    const wchar_t* sentence; // none: a best-effort step, the run installs anyway
+    DWORD letThrough;        // the held-file error it is refused with three times
+    bool realTime;           // refused past the real time for held files
+};
+
+void PrintTo(const HeldCallCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HeldCallTest : public HeldFileTest, public ::testing::WithParamInterface<HeldCallCase> {
+  protected:
+    std::wstring CasePath() {
+        const std::wstring path = GetParam().path;
+        if (path == L"package") {
+            return TempFolderPath() + L"Movora-2.0.zip";
+        }
+        if (path == L"running") {
+            return testing_support::BuiltProgram(L"install_sequence_tests.exe");
+        }
+        return Root(path);
+    }
+};
+
+TEST_P(HeldCallTest, WaitsForTheFileAndGivesUpOnlyWhenTheTimeIsUp) {
+    const HeldCallCase& c = GetParam();
+    const long call = FindCall(c.operation, CasePath(), c.last);
+    ASSERT_GE(call, 0);
+
+    {
+        SCOPED_TRACE("refused three times with error " + std::to_string(c.letThrough));
+        Prepare();
+        file_faults::Arm(call, c.letThrough, 3);
+        EXPECT_TRUE(Install()) << fs::path(error_).u8string();
+        EXPECT_GE(file_faults::AttemptsOfArmedCall(), 4);
+        file_faults::Disarm();
+        ExpectInstalled(release_);
+    }
+    {
+        SCOPED_TRACE("refused past the time for held files");
+        file_faults::SetHeldFileRetryMs(c.realTime ? kHeldFileRetryMs : 100);
+        Prepare();
+        file_faults::Arm(call, ERROR_SHARING_VIOLATION);
+        const ULONGLONG start = GetTickCount64();
+        const bool installed = Install();
+        const ULONGLONG took = GetTickCount64() - start;
+        EXPECT_GT(file_faults::AttemptsOfArmedCall(), 1);
+        file_faults::Disarm();
+        file_faults::SetHeldFileRetryMs(kHeldFileRetryMs);
+        if (c.realTime) {
+            EXPECT_GE(took + 32, kHeldFileRetryMs) << "gave up before the time was up";
+        }
+        if (c.sentence == nullptr) {
+            EXPECT_TRUE(installed) << fs::path(error_).u8string();
+            EXPECT_EQ(DigestTree(AppFolder()), release_.expectedApp);
+        } else {
+            EXPECT_FALSE(installed);
+            EXPECT_EQ(error_, c.sentence);
+            ExpectOldReleaseKept(oldApp_, oldEntry_);
+        }
+    }
+    {
+        SCOPED_TRACE("refused as write-protected");
+        Prepare();
+        file_faults::Arm(call, ERROR_WRITE_PROTECT);
+        const bool installed = Install();
+        EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 1) << "tried again";
+        file_faults::Disarm();
+        if (c.sentence != nullptr) {
+            EXPECT_FALSE(installed);
+            EXPECT_EQ(error_, c.sentence);
+            ExpectOldReleaseKept(oldApp_, oldEntry_);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, HeldCallTest,
+    ::testing::Values(HeldCallCase{"ClearingStaging", L"remove tree", L"staging", false,
+                                   L"Files left from an earlier install could not be removed.",
+                                   ERROR_ACCESS_DENIED, false},
+                      HeldCallCase{"CreatingStaging", L"create folder", L"staging", false,
+                                   L"Could not prepare the install folder.",
+                                   ERROR_SHARING_VIOLATION, false},
+                      HeldCallCase{"RemovingThePackage", L"remove", L"package", false, nullptr,
+                                   ERROR_LOCK_VIOLATION, false},
+                      HeldCallCase{"MovingTheAppAside", L"rename", L"app", false,
+                                   L"Close Movora, then try again.", ERROR_ACCESS_DENIED, true},
+                      HeldCallCase{"MovingTheReleaseIn", L"rename", L"staging\\Movora release",
+                                   false, L"The new files could not be moved into place.",
+                                   ERROR_SHARING_VIOLATION, false},
+                      HeldCallCase{"RemovingThePreviousFolder", L"remove tree", L"app.previous",
+                                   true, nullptr, ERROR_LOCK_VIOLATION, false},
+                      HeldCallCase{"RefreshingTheSetupCopy", L"copy file", L"running", false,
+                                   nullptr, ERROR_ACCESS_DENIED, false}),
+    [](const ::testing::TestParamInfo<HeldCallCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// The window closes while the new release waits to be moved in: the wait
+// ends at once, and the move of the old release back, itself refused a few
+// times, is not cut short by the cancel, so the app folder is whole.
+TEST_F(HeldFileTest, CancelWhileMovingInStillPutsTheOldReleaseBack) {
+    const long moveIn = FindCall(L"rename", Root(L"staging\\Movora release"));
+    ASSERT_GE(moveIn, 0);
+    const long moveBack = FindCall(L"rename", Previous(), false, moveIn);
+    ASSERT_GT(moveBack, moveIn);
+
+    Prepare();
+    file_faults::Arm(moveIn, ERROR_SHARING_VIOLATION);
+    file_faults::ArmAlso(moveBack, 3);
+    ULONGLONG cancelledAt = 0;
+    std::thread closer([&] {
+        // Once the move-in has been refused twice, it is waiting.
+        const ULONGLONG deadline = GetTickCount64() + 20000;
+        while (file_faults::AttemptsOfArmedCall() < 2 && GetTickCount64() < deadline) {
+            Sleep(5);
+        }
+        cancelledAt = GetTickCount64();
+        g_app.cancelRequested = true;
+    });
+    const bool installed = Install();
+    const ULONGLONG returnedAt = GetTickCount64();
+    closer.join();
+    EXPECT_FALSE(installed);
+    EXPECT_LT(returnedAt - cancelledAt, 1500u) << "the cancel was not seen during the wait";
+    EXPECT_EQ(DigestTree(AppFolder()), oldApp_) << "the old release is not back";
+    EXPECT_FALSE(fs::exists(Previous()));
+    EXPECT_EQ(PictureOfKey(kUninstallEntryKey), oldEntry_);
+}
 
 } // namespace

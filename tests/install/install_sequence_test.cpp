@@ -12,6 +12,7 @@
 #include "system/uninstall_entry.h"
 #include "tests/install/sequence_fixture.h"
 #include "tests/support/release_signing.h"
+#include "tests/support/scanner.h"
 #include "tests/support/small_volume.h"
 #include "tests/support/tar_standin.h"
 
@@ -807,6 +808,7 @@ void CancelAtTheChosenStep(const std::wstring& message) {
 struct CancelCase {
     const char* name;
     const wchar_t* step;
+    bool fresh; // nothing installed before
 };
 
 void PrintTo(const CancelCase& c, std::ostream* out) {
@@ -823,18 +825,36 @@ class LateCancelTest : public SequenceTest, public ::testing::WithParamInterface
 
 // Nothing would start the app again (not even in update mode, which starts
 // it only after a successful install), so a cancelled run must leave it be.
+// On a fresh install there is no app to stop, so only the sequence's own
+// check stands between the cancel and an install the user closed the window
+// on.
 TEST_P(LateCancelTest, LeavesTheRunningAppRunningAndTheOldReleaseInPlace) {
-    const Tree old = InstallEarlier(MakeRelease("1.0", Layout::Top));
-    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    const CancelCase& c = GetParam();
+    Tree old;
+    RegistryPicture oldEntry;
+    StartedProcess app;
+    if (!c.fresh) {
+        old = InstallEarlier(MakeRelease("1.0", Layout::Top));
+        oldEntry = PictureOfKey(kUninstallEntryKey);
+        app = StartApp(AppExePath());
+        ASSERT_TRUE(app.process);
+    }
     Publish(MakeRelease("2.0", Layout::Top));
-    StartedProcess app = StartApp(AppExePath());
-    ASSERT_TRUE(app.process);
-    g_cancelAt = GetParam().step;
+    g_cancelAt = c.step;
     SetStatusObserver(&CancelAtTheChosenStep);
 
     EXPECT_FALSE(Install());
     SetStatusObserver(nullptr);
     EXPECT_EQ(error_, L"Cancelled.");
+    if (c.fresh) {
+        EXPECT_FALSE(fs::exists(AppFolder()));
+        EXPECT_FALSE(RegistryKeyExists(kUninstallEntryKey));
+        EXPECT_FALSE(fs::exists(ProgramsFolder() + L"\\Movora.lnk"));
+        EXPECT_FALSE(fs::exists(DesktopFolder() + L"\\Movora.lnk"));
+        EXPECT_EQ(AppExePathInState(), L"");
+        EXPECT_TRUE(PackageFilesInTemp().empty());
+        return;
+    }
     // The stand-in quits soon after it reads "quit".
     EXPECT_EQ(WaitForSingleObject(app.process.get(), 2000), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the running app was asked to quit or ended";
@@ -842,12 +862,100 @@ TEST_P(LateCancelTest, LeavesTheRunningAppRunningAndTheOldReleaseInPlace) {
     ExpectOldReleaseKept(old, oldEntry);
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, LateCancelTest,
-                         ::testing::Values(CancelCase{"WhileChecking", L"Checking the download"},
-                                           CancelCase{"WhileUnpacking", L"Installing"}),
-                         [](const ::testing::TestParamInfo<CancelCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Steps, LateCancelTest,
+    ::testing::Values(CancelCase{"WhileChecking", L"Checking the download", false},
+                      CancelCase{"WhileUnpacking", L"Installing", false},
+                      CancelCase{"FreshInstallWhileChecking", L"Checking the download", true},
+                      CancelCase{"FreshInstallWhileUnpacking", L"Installing", true}),
+    [](const ::testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
+
+// The window closes while an app that ignores "quit" is being waited for:
+// the run ends as cancelled, not as an app that would not stop, and the old
+// release stays whole.
+TEST_F(InstallSequenceTest, CancelWhileTheAppIsBeingClosedIsACancel) {
+    PlaceApp(AppExePath(), {"ignore-quit"});
+    const Tree old = DigestTree(AppFolder());
+    WriteUninstallEntry(AppExePath(), Root(L"MovoraSetup.exe"), L"1.0");
+    const RegistryPicture oldEntry = PictureOfKey(kUninstallEntryKey);
+    Publish(MakeRelease("2.0", Layout::Top));
+    StartedProcess app = StartApp(AppExePath());
+    ASSERT_TRUE(app.process);
+    // Half a second into the polls, well before the forced stop at about 3 s.
+    std::thread closer([&] {
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        while (StatusText() != L"Closing Movora" && GetTickCount64() < deadline) {
+            Sleep(10);
+        }
+        Sleep(500);
+        g_app.cancelRequested = true;
+    });
+
+    const bool installed = Install();
+    closer.join();
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(error_, L"Cancelled.");
+    EXPECT_EQ(WaitForSingleObject(app.process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the app was ended although the run was cancelled";
+    testing_support::KillProcess(app.id);
+    ExpectOldReleaseKept(old, oldEntry);
+}
+
+// ---- Files a scanner holds for a moment --------------------------------------
+
+// A second process holds one file without delete or write sharing for about
+// two seconds, from the moment the sequence shows a status text: a virus
+// scanner or the indexer looking at a fresh file.
+struct HeldMomentCase {
+    const char* name;
+    const wchar_t* atStatus;
+    const wchar_t* held; // below the install root; "package" for the package file
+};
+
+void PrintTo(const HeldMomentCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HeldMomentTest : public SequenceTest, public ::testing::WithParamInterface<HeldMomentCase> {};
+
+TEST_P(HeldMomentTest, UpdateWaitsAndLeavesNothingBehind) {
+    const HeldMomentCase& c = GetParam();
+    InstallEarlier(MakeRelease("1.0", Layout::Top));
+    fs::create_directories(Staging());
+    testing_support::WriteFileBytes(Staging() + L"\\earlier.txt", "left by an earlier run");
+    const TestRelease release = MakeRelease("2.0", Layout::Top);
+    Publish(release);
+    const std::wstring held =
+        std::wstring(c.held) == L"package" ? TempFolderPath() + L"Movora-2.0.zip" : Root(c.held);
+    bool installed = false;
+    StartedProcess scanner;
+    {
+        testing_support::HoldAtStatus hold(c.atStatus, {held});
+        installed = Install();
+        scanner = std::move(hold.scanner());
+    }
+    ASSERT_TRUE(scanner.process) << "the scanner never took hold";
+    EXPECT_TRUE(installed) << Text(error_);
+    ExpectInstalled(release);
+    EXPECT_EQ(testing_support::WaitForExitCode(scanner.process.get(), 10000), 0u)
+        << "the scanner could not hold its file";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HeldMomentTest,
+    ::testing::Values(
+        // Removed once unpacked: the removal waits for the scanner.
+        HeldMomentCase{"PackageFile", L"Installing", L"package"},
+        // Windows refuses to move the app folder aside while it is held; Wine
+        // moves it, and the removal of app.previous after the swap waits.
+        HeldMomentCase{"FileOfTheOldRelease", L"Closing Movora", L"app\\lib\\codec.dll"},
+        // The staging folder is cleared before unpacking.
+        HeldMomentCase{"FileLeftInStaging", L"Downloading", L"staging\\earlier.txt"},
+        // Held while nothing runs from the app folder: no running app.
+        HeldMomentCase{"AppExecutable", L"Closing Movora", L"app\\Movora.exe"}),
+    [](const ::testing::TestParamInfo<HeldMomentCase>& info) {
+        return std::string(info.param.name);
+    });
 
 // ---- Refusals after the swap ------------------------------------------------
 
@@ -871,6 +979,9 @@ TEST_F(InstallSequenceTest, RefusalsAfterTheSwapStillEndInstalled) {
     file_faults::Arm(-1, ERROR_SUCCESS);
     ASSERT_TRUE(Install()) << Text(error_);
     const long calls = file_faults::CallsSinceArmed();
+    // Each call is refused for all its attempts: a short time for held files
+    // keeps the calls that try again from waiting out the real one each run.
+    file_faults::SetHeldFileRetryMs(100);
 
     int afterSwap = 0;
     for (long call = calls - 1; call >= 0; --call) {

@@ -1,5 +1,6 @@
 #include "tests/system/system_fixture.h"
 
+#include "install/fs_calls.h"
 #include "install/locations.h"
 #include "shell/app_state.h"
 
@@ -329,10 +330,13 @@ UniqueHandle HoldOpen(const std::wstring& path) {
 }
 
 void SystemTest::SetUp() {
+    file_faults::SetHeldFileRetryMs(kHeldFileRetryMs);
     CleanUp();
 }
 
 void SystemTest::TearDown() {
+    SetStatusObserver(nullptr);
+    file_faults::SetHeldFileRetryMs(kHeldFileRetryMs);
     CleanUp();
 }
 

@@ -122,7 +122,9 @@ UniqueHandle HoldOpen(const std::wstring& path);
 // Resets the job status and the cancel flag, ends every process started from
 // the install root (stand-in apps and the helpers they start, whatever the
 // test's result) and removes the install root before and after each test; also
-// removes the Uninstall entry, the autostart value and both shortcuts.
+// removes the Uninstall entry, the autostart value and both shortcuts. Each
+// test starts with the real time for held files and no status observer, and
+// leaves them so.
 class SystemTest : public ::testing::Test {
   protected:
     void SetUp() override;

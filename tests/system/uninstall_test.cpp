@@ -1,11 +1,13 @@
 // RunUninstall over a real install root, registry, shortcuts and processes.
 #include "system/uninstall.h"
 
+#include "install/fs_calls.h"
 #include "shell/app_state.h"
 #include "system/autostart.h"
 #include "system/shortcuts.h"
 #include "system/uninstall_entry.h"
 #include "tests/support/lock_holder.h"
+#include "tests/support/scanner.h"
 #include "tests/system/system_fixture.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <objbase.h>
 
 #include <filesystem>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace system_testing;
@@ -198,6 +201,142 @@ TEST_F(UninstallTest, InstallRootThatCannotBeCreatedFailsWithoutASentence) {
     EXPECT_FALSE(RunUninstall(message));
     EXPECT_EQ(message, L"");
     EXPECT_TRUE(fs::is_regular_file(InstallRootPath()));
+}
+
+// ---- Files a scanner holds for a moment --------------------------------------
+
+struct HeldMomentCase {
+    const char* name;
+    const wchar_t* atStatus;
+    std::vector<const wchar_t*> held; // below the install root
+};
+
+void PrintTo(const HeldMomentCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HeldMomentTest : public UninstallTest,
+                       public ::testing::WithParamInterface<HeldMomentCase> {};
+
+// A second process holds files without delete sharing for about two seconds
+// from the moment the sequence shows a status text: the removal waits for
+// them and the whole install root goes.
+TEST_P(HeldMomentTest, WholeInstallRootStillGoes) {
+    const HeldMomentCase& c = GetParam();
+    InstallEverything();
+    std::vector<std::wstring> held;
+    for (const wchar_t* file : c.held) {
+        held.push_back(Root(file));
+    }
+    std::wstring message;
+    bool removed = false;
+    StartedProcess scanner;
+    {
+        testing_support::HoldAtStatus hold(c.atStatus, held);
+        removed = RunUninstall(message);
+        scanner = std::move(hold.scanner());
+    }
+    ASSERT_TRUE(scanner.process) << "the scanner never took hold";
+    EXPECT_TRUE(removed) << fs::path(message).string();
+    EXPECT_FALSE(fs::exists(InstallRootPath()));
+    EXPECT_FALSE(RegistryKeyExists(kUninstallEntryKey));
+    ExpectRegistrationGone();
+    EXPECT_EQ(testing_support::WaitForExitCode(scanner.process.get(), 10000), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HeldMomentTest,
+    ::testing::Values(HeldMomentCase{"AppDataAndSetupCopy",
+                                     L"Removing Movora",
+                                     {L"app\\lib\\codec.dll", L"logs\\a.log", L"MovoraSetup.exe"}},
+                      // Held while nothing runs from the app folder: no running app.
+                      HeldMomentCase{"AppExecutable", L"Closing Movora", {L"app\\Movora.exe"}}),
+    [](const ::testing::TestParamInfo<HeldMomentCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// The index of the removal of the app folder, as the file layer's seam counts
+// the calls of one uninstall.
+long g_appRemoval = -1;
+
+void FindAppRemoval(long callIndex, const wchar_t* operation, const std::wstring& path) {
+    if (g_appRemoval < 0 && std::wstring(operation) == L"remove tree" &&
+        _wcsicmp(path.c_str(), AppFolderPath().c_str()) == 0) {
+        g_appRemoval = callIndex;
+    }
+}
+
+// The removal of the app folder refused through the seam: three times with
+// each held-file error, then let through, everything goes; refused past the
+// time for held files, or refused otherwise (at once, one attempt), the
+// executable stays and the sequence says so.
+TEST_F(UninstallTest, RefusedAppRemovalWaitsAndReportsOnlyWhenTheTimeIsUp) {
+    InstallEverything();
+    g_appRemoval = -1;
+    file_faults::SetCallObserver(&FindAppRemoval);
+    file_faults::Arm(-1, ERROR_SUCCESS);
+    std::wstring message;
+    EXPECT_TRUE(RunUninstall(message));
+    file_faults::SetCallObserver(nullptr);
+    ASSERT_GE(g_appRemoval, 0) << "the app folder was not removed as a tree";
+
+    for (const DWORD code : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION}) {
+        SCOPED_TRACE("refused three times with error " + std::to_string(code));
+        CleanUp();
+        InstallEverything();
+        file_faults::Arm(g_appRemoval, code, 3);
+        message.clear();
+        EXPECT_TRUE(RunUninstall(message)) << fs::path(message).string();
+        EXPECT_GE(file_faults::AttemptsOfArmedCall(), 4);
+        file_faults::Disarm();
+        EXPECT_FALSE(fs::exists(InstallRootPath()));
+        EXPECT_FALSE(RegistryKeyExists(kUninstallEntryKey));
+    }
+    for (const DWORD code : {DWORD{ERROR_SHARING_VIOLATION}, DWORD{ERROR_WRITE_PROTECT}}) {
+        SCOPED_TRACE("refused for all attempts with error " + std::to_string(code));
+        CleanUp();
+        InstallEverything();
+        file_faults::SetHeldFileRetryMs(100);
+        file_faults::Arm(g_appRemoval, code);
+        message.clear();
+        EXPECT_FALSE(RunUninstall(message));
+        EXPECT_EQ(message, L"Some Movora files are still in use.");
+        if (code == ERROR_WRITE_PROTECT) {
+            EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 1) << "tried again";
+        } else {
+            EXPECT_GT(file_faults::AttemptsOfArmedCall(), 1);
+        }
+        file_faults::Disarm();
+        file_faults::SetHeldFileRetryMs(kHeldFileRetryMs);
+        EXPECT_TRUE(fs::exists(AppExePath()));
+        EXPECT_TRUE(RegistryKeyExists(kUninstallEntryKey));
+    }
+}
+
+// A file held for good keeps the removal waiting; a cancel (the window going
+// away) during that wait is seen within a fraction of the time for held files.
+TEST_F(UninstallTest, CancelDuringTheWaitForAHeldFileIsSeenPromptly) {
+    InstallEverything();
+    UniqueHandle holder = HoldOpen(Root(L"logs\\a.log"));
+    ASSERT_TRUE(Valid(holder));
+    ULONGLONG cancelledAt = 0;
+    std::thread closer([&] {
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        while (StatusText() != L"Removing Movora" && GetTickCount64() < deadline) {
+            Sleep(10);
+        }
+        Sleep(300);
+        cancelledAt = GetTickCount64();
+        g_app.cancelRequested = true;
+    });
+    std::wstring message;
+    EXPECT_TRUE(RunUninstall(message)) << fs::path(message).string();
+    const ULONGLONG returnedAt = GetTickCount64();
+    closer.join();
+    ASSERT_GE(returnedAt, cancelledAt) << "the removal gave up before the cancel";
+    EXPECT_LT(returnedAt - cancelledAt, 1500u)
+        << "the time for held files is " << kHeldFileRetryMs << " ms";
+    EXPECT_FALSE(fs::exists(AppExePath()));
 }
 
 // RunUninstall in a process started from the setup copy in the install root,

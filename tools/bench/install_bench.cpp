@@ -1,6 +1,7 @@
 // Measures RunInstall on a large package against the sum of its raw parts (a
 // plain WinHTTP download loop, a plain CNG hash loop and UnpackPackage
-// alone), and the swap for releases of different file counts. Prints
+// alone), the swap for releases of different file counts, and what trying
+// again while a file is held costs when nothing is held. Prints
 // "key seconds ok" lines for tools/bench/install-bench.
 //
 //   install_bench.exe <port> <package path on the server> <sha256> <rounds>
@@ -120,6 +121,64 @@ void MeasureSwap(int count) {
     tolerant::RemoveTree(root);
 }
 
+// What trying again while a file is held costs when nothing is held: the file
+// layer's tree removal of a release of count files against a plain removal
+// loop on an identical release, and renames through the layer against plain
+// MoveFileExW calls, each pair measured back to back in alternating order.
+void MeasureHeldFileCost(int count, int round) {
+    const std::wstring root = JoinPath(GetKnownFolderPath(FOLDERID_LocalAppData), L"MovoraBench");
+    tolerant::RemoveTree(root);
+    const std::wstring layerTree = JoinPath(root, L"layer");
+    const std::wstring rawTree = JoinPath(root, L"raw");
+    bool made = MakeRelease(layerTree, count) && MakeRelease(rawTree, count);
+    const std::string suffix = "_" + std::to_string(count);
+    const auto layerRemoval = [&] {
+        const auto start = Clock::now();
+        const bool ok = made && tolerant::RemoveTree(layerTree);
+        Report(("held_cost_remove_layer" + suffix).c_str(), Seconds(start), ok);
+    };
+    const auto rawRemoval = [&] {
+        const auto start = Clock::now();
+        const bool ok = made && RawRemoveTree(rawTree);
+        Report(("held_cost_remove_raw" + suffix).c_str(), Seconds(start), ok);
+    };
+
+    constexpr int kRenames = 2000;
+    const std::wstring a = JoinPath(root, L"a.dat");
+    const std::wstring b = JoinPath(root, L"b.dat");
+    made = made && MakeRelease(JoinPath(root, L"one"), 1) &&
+           MoveFileExW(JoinPath(JoinPath(root, L"one"), kAppExeName).c_str(), a.c_str(), 0);
+    const auto layerRenames = [&] {
+        const auto start = Clock::now();
+        for (int i = 0; i < kRenames; ++i) {
+            raising::Rename(i % 2 == 0 ? a : b, i % 2 == 0 ? b : a);
+        }
+        Report("held_cost_renames_layer", Seconds(start), made);
+    };
+    const auto rawRenames = [&] {
+        const auto start = Clock::now();
+        bool ok = made;
+        for (int i = 0; i < kRenames; ++i) {
+            ok = MoveFileExW((i % 2 == 0 ? a : b).c_str(), (i % 2 == 0 ? b : a).c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) &&
+                 ok;
+        }
+        Report("held_cost_renames_raw", Seconds(start), ok);
+    };
+    if (round % 2 == 0) {
+        layerRemoval();
+        rawRemoval();
+        layerRenames();
+        rawRenames();
+    } else {
+        rawRemoval();
+        layerRemoval();
+        rawRenames();
+        layerRenames();
+    }
+    tolerant::RemoveTree(root);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -152,6 +211,11 @@ int wmain(int argc, wchar_t** argv) {
         tolerant::RemoveTree(GetInstallRoot());
         for (int i = 5; i < argc; ++i) {
             MeasureSwap(_wtoi(argv[i]));
+        }
+        if (argc > 5) {
+            for (int round = 0; round < rounds; ++round) {
+                MeasureHeldFileCost(_wtoi(argv[5]), round);
+            }
         }
     } catch (const FileError& error) {
         std::fprintf(stderr, "file error: %ls %ls (%lu)\n", error.operation, error.path.c_str(),

@@ -70,3 +70,24 @@ bool RawHash(const std::wstring& path) {
     BCryptCloseAlgorithmProvider(algorithm, 0);
     return ok;
 }
+
+bool RawRemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    bool ok = true;
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            ok = ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                      ? RawRemoveTree(path)
+                      : DeleteFileW(path.c_str()) != FALSE) &&
+                 ok;
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    return RemoveDirectoryW(folder.c_str()) != FALSE && ok;
+}

@@ -1,6 +1,7 @@
 // The raw parts the benchmarks hold the setup program's code against: the
-// plain WinHTTP query/read loop and the plain CNG hash loop, over the same
-// platform calls, without anything of the program's own.
+// plain WinHTTP query/read loop, the plain CNG hash loop and plain file
+// removal, over the same platform calls, without anything of the program's
+// own.
 #pragma once
 
 #include <windows.h>
@@ -19,3 +20,8 @@ bool RawDownload(INTERNET_PORT port, const std::wstring& path, const std::wstrin
 // SHA-256 of the file through 256 KiB ReadFile calls and CNG; true when CNG
 // finished the hash.
 bool RawHash(const std::wstring& path);
+
+// Removes the folder tree with FindFirstFileW, DeleteFileW and
+// RemoveDirectoryW alone (no attributes, links or retries); true when all
+// of it went.
+bool RawRemoveTree(const std::wstring& folder);

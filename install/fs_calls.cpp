@@ -371,19 +371,18 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder) {
 }
 
 UniqueHandle HoldForReading(const std::wstring& path) {
-    DWORD error = ERROR_SUCCESS;
-    if (!Refused(NextCall(L"hold file", path), error)) {
+    UniqueHandle file;
+    const DWORD error = AttemptWhileHeld(NextCall(L"hold file", path), OnCancel::GiveUp, [&] {
         // Read access makes the share mode count: an open that reads no data
         // would let others in whatever it asks.
-        UniqueHandle file(CreateFileW(WindowsPathArgument(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (Valid(file)) {
-            return file;
-        }
-        error = GetLastError();
+        file.reset(CreateFileW(WindowsPathArgument(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return Valid(file) ? ERROR_SUCCESS : GetLastError();
+    });
+    if (error != ERROR_SUCCESS) {
+        Throw(L"hold file", path, error);
     }
-    Throw(L"hold file", path, error);
+    return file;
 }
 
 } // namespace raising

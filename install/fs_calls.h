@@ -15,12 +15,12 @@
 // open fresh files for a moment, often without delete sharing, and Windows
 // then refuses a rename, copy or removal of the file (or a rename of a folder
 // above it) with one of the held-file errors (IsHeldFileError). Every rename,
-// copy, removal and folder creation below therefore tries again after such a
-// refusal, at growing pauses (20 ms, doubling, at most 500 ms) for up to
+// copy, removal, folder creation and hold below therefore tries again after
+// such a refusal, at growing pauses (20 ms, doubling, at most 500 ms) for up to
 // kHeldFileRetryMs in all, and only then reports the refusal. Any other error
 // is reported at the first attempt. A cancel (the window going away) ends the
 // pauses within 50 ms, unless the caller restores the old release
-// (OnCancel::KeepTrying). Existence tests, listings and holds are made once.
+// (OnCancel::KeepTrying). Existence tests and listings are made once.
 #pragma once
 
 #include "install/paths.h"
@@ -95,9 +95,11 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder);
 
 // Opens an existing file for reading and lets others only read it while the
 // handle lives: nobody can write, rename, replace or delete it meanwhile, and
-// a reader (the tar tool) can still open it. Throws when it is not there or
-// when a handle that may write or delete it is open already (a sharing
-// violation), so what the handle holds is what the file holds.
+// a reader (the tar tool) can still open it. A scanner that holds the fresh
+// file without read sharing is waited for as a held file is. Throws when it
+// is not there, or when a handle that may write or delete it is still open
+// when the time is up (a sharing violation), so what the handle holds is what
+// the file holds.
 UniqueHandle HoldForReading(const std::wstring& path);
 
 } // namespace raising

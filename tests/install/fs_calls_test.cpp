@@ -428,6 +428,44 @@ TEST_F(FileCallsTest, ExistenceTestsAndListingsAreMadeOnce) {
     EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 1);
 }
 
+// The hold of the package waits for a held file as the other calls do, and
+// then keeps writers, renames and deletions out while it lives.
+TEST_F(FileCallsTest, HoldIsTriedAgainWhileTheFileIsHeld) {
+    const std::wstring file = MakeFile(L"package.zip");
+    for (const DWORD code : kHeldFileErrors) {
+        SCOPED_TRACE("error " + std::to_string(code));
+        file_faults::Arm(0, code, 3);
+        const UniqueHandle hold = raising::HoldForReading(file);
+        EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 4);
+        ASSERT_TRUE(Valid(hold));
+        UniqueHandle writer(CreateFileW(file.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(Valid(writer));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    file_faults::Arm(0, ERROR_WRITE_PROTECT);
+    EXPECT_THROW(raising::HoldForReading(file), FileError);
+    EXPECT_EQ(file_faults::AttemptsOfArmedCall(), 1);
+}
+
+// A handle that holds the file without read sharing for a moment, as some
+// scanners open a fresh file: the hold waits for it instead of failing the
+// install.
+TEST_F(FileCallsTest, HoldWaitsForAnotherProcessThatHoldsTheFileForAMoment) {
+    const std::wstring file = MakeFile(L"package.zip");
+    UniqueHandle other(
+        CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(Valid(other));
+    std::thread release([&] {
+        Sleep(300);
+        other.reset();
+    });
+    const UniqueHandle hold = raising::HoldForReading(file);
+    release.join();
+    EXPECT_TRUE(Valid(hold));
+}
+
 // The real time, once: a refusal that never ends is reported no sooner than
 // kHeldFileRetryMs after the first attempt, and not much later.
 TEST_F(FileCallsTest, EndlessRefusalIsReportedWhenTheTimeForHeldFilesIsUp) {

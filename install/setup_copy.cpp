@@ -55,8 +55,8 @@ void ReplaceSetupCopy(const std::wstring& carried, const std::wstring& setupCopy
 
 void RefreshSetupCopy(const std::wstring& installRoot) {
     const std::wstring setupCopy = JoinPath(installRoot, kSetupCopyName);
-    const std::wstring aside = JoinPath(installRoot, kOldSetupCopyName);
-    const std::wstring incoming = JoinPath(installRoot, kNewSetupCopyName);
+    const std::wstring aside = JoinPath(installRoot, kAsideSetupCopyName);
+    const std::wstring incoming = JoinPath(installRoot, kIncomingSetupCopyName);
     // Whatever ends this step, no incoming copy stays (nor one of a run that died).
     ScopeExit dropIncoming([&] { tolerant::Remove(incoming); });
 

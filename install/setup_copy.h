@@ -11,8 +11,8 @@
 // changes).
 //
 // A running program cannot be overwritten, only renamed, so a carried setup
-// program is copied in under a name of its own ("MovoraSetup.exe.new"), the
-// current setup copy is renamed aside to "MovoraSetup.exe.old" and the new
+// program is copied in under a name of its own ("MovoraSetup.new"), the
+// current setup copy is renamed aside to "MovoraSetup.old" and the new
 // one renamed to its place; when that last rename is refused, the current one
 // is renamed back. The file aside is removed at once, or, while it still
 // runs, by a later install or the uninstall. A setup copy that an interrupted

@@ -107,8 +107,8 @@ TEST_F(SetupCopyFlowTest, KeyRotationReachesUsersThroughTheSetupCopy) {
     // later run removes it.
     EXPECT_TRUE(ReadFileBytes(SetupCopy()) == laterBuild)
         << "the running setup copy was not replaced";
-    EXPECT_TRUE(ReadFileBytes(Root(L"MovoraSetup.exe.old")) == bothKeys_);
-    EXPECT_FALSE(fs::exists(Root(L"MovoraSetup.exe.new")));
+    EXPECT_TRUE(ReadFileBytes(Root(L"MovoraSetup.old")) == bothKeys_);
+    EXPECT_FALSE(fs::exists(Root(L"MovoraSetup.new")));
     EXPECT_EQ(ReadRegistryValue(kUninstallEntryKey, L"UninstallString").Text(),
               L"\"" + SetupCopy() + L"\" --uninstall");
 }
@@ -124,8 +124,8 @@ TEST_F(SetupCopyFlowTest, ReleaseWithoutASetupProgramKeepsTheSetupCopy) {
     ASSERT_NO_FATAL_FAILURE(UpdateThroughTheSetupCopy(L"update"));
     ExpectVersionInstalled(release);
     EXPECT_TRUE(ReadFileBytes(SetupCopy()) == bothKeys_) << "the setup copy changed";
-    EXPECT_FALSE(fs::exists(Root(L"MovoraSetup.exe.old")));
-    EXPECT_FALSE(fs::exists(Root(L"MovoraSetup.exe.new")));
+    EXPECT_FALSE(fs::exists(Root(L"MovoraSetup.old")));
+    EXPECT_FALSE(fs::exists(Root(L"MovoraSetup.new")));
 }
 
 // Another program holds the running setup copy without delete sharing, so it
@@ -147,7 +147,7 @@ TEST_F(SetupCopyFlowTest, HeldSetupCopyStaysAndStillWorks) {
     }
     ExpectVersionInstalled(release);
     EXPECT_TRUE(ReadFileBytes(SetupCopy()) == bothKeys_) << "the held setup copy changed";
-    EXPECT_FALSE(fs::exists(Root(L"MovoraSetup.exe.new")));
+    EXPECT_FALSE(fs::exists(Root(L"MovoraSetup.new")));
 
     ASSERT_NO_FATAL_FAILURE(UpdateThroughTheSetupCopy(L"free"));
     ExpectVersionInstalled(release);

@@ -34,8 +34,8 @@ std::string RunningProgramBytes() {
 class SetupCopyTest : public SequenceTest {
   protected:
     std::wstring SetupCopy() const { return Root(L"MovoraSetup.exe"); }
-    std::wstring Aside() const { return Root(L"MovoraSetup.exe.old"); }
-    std::wstring Incoming() const { return Root(L"MovoraSetup.exe.new"); }
+    std::wstring Aside() const { return Root(L"MovoraSetup.old"); }
+    std::wstring Incoming() const { return Root(L"MovoraSetup.new"); }
 
     // Which program lies at path, by name: "earlier", "carried", "running",
     // "none" (nothing, or a folder), or "other" (with its size).
@@ -92,7 +92,7 @@ struct SourceCase {
     Layout layout;
     Carried carried;
     bool earlierCopy; // an earlier install left a setup copy
-    bool leftovers;   // a dead run left "MovoraSetup.exe.old" and ".new"
+    bool leftovers;   // a dead run left "MovoraSetup.old" and ".new"
     bool expectCarried;
 };
 

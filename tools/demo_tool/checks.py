@@ -60,7 +60,7 @@ def check_setup_copy(prefix, setup_exe, carried_setup=None):
 def check_replaced_while_running(prefix):
     """The setup copy that ran the update was renamed aside and replaced; the
     file aside stays until a later run, since it was running."""
-    aside = prefix.setup_copy + ".old"
+    aside = prefix.install_root + "\\MovoraSetup.old"
     if not os.path.isfile(prefix.host(aside)):
         raise DemoFailure(f'The setup copy that ran the update was not moved aside to "{aside}".')
     _ok(f"the setup copy that ran the update was replaced while it ran; it waits as {aside} "

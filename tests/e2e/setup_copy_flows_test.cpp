@@ -40,16 +40,6 @@ class SetupCopyFlowTest : public SetupFlowTest {
 
     std::wstring SetupCopy() const { return Root(L"MovoraSetup.exe"); }
 
-    // Serves release with a list signed with key.
-    void ServeSigned(const TestRelease& release, TestKey key) {
-        const std::string path = "/releases/Movora-" + release.version + ".zip";
-        const std::string zip = ZipBytes(release.entries);
-        server_.Script(path, ScriptedResponse{200, zip});
-        const ReleaseListValues values{release.version, Narrow(server_.Url(path)), kNotes,
-                                       Sha256Hex(zip)};
-        server_.Script(kListPath, ScriptedResponse{200, SignedReleaseList(values, key)});
-    }
-
     // Installs release in install mode with this test's program, as a user
     // who downloaded it does.
     void InstallWithTheDownloadedProgram() {

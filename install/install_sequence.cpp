@@ -5,6 +5,7 @@
 #include "feed/verify.h"
 #include "install/fs_calls.h"
 #include "install/locations.h"
+#include "install/setup_copy.h"
 #include "install/setup_lock.h"
 #include "install/swap.h"
 #include "install/unpack.h"
@@ -150,29 +151,6 @@ bool VerifyPackage(const std::wstring& packageFile, const std::wstring& expected
     return false;
 }
 
-// The setup copy in the install root becomes a copy of the running program,
-// unless the program runs from it. Throws FileError when the copy is refused;
-// the caller runs it as a best-effort step.
-void RefreshSetupCopy(const std::wstring& setupCopy) {
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return; // a cut path could name some other file
-    }
-    const std::wstring running(buffer, length);
-    std::wstring runningAbsolute = tolerant::MakeAbsolute(running);
-    std::wstring copyAbsolute = tolerant::MakeAbsolute(setupCopy);
-    if (runningAbsolute.empty()) {
-        runningAbsolute = running;
-    }
-    if (copyAbsolute.empty()) {
-        copyAbsolute = setupCopy;
-    }
-    if (!PathsEqual(runningAbsolute, copyAbsolute)) {
-        raising::CopyFileOver(running, setupCopy);
-    }
-}
-
 // Steps 2 to 19, once the release is copied and the package path is known.
 // failure is the sentence for a raised error at the step reached.
 bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
@@ -233,7 +211,7 @@ bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
     // The new release is in place: nothing from here on fails the install,
     // whatever a best-effort step raises (a FileError derives from nothing).
     try {
-        RefreshSetupCopy(paths.setupCopy);
+        RefreshSetupCopy(root);
     } catch (...) {
     }
     try {

@@ -17,10 +17,19 @@ inline constexpr wchar_t kAppExeName[] = L"Movora.exe";
 inline constexpr wchar_t kStagingFolderName[] = L"staging";
 inline constexpr wchar_t kPreviousFolderName[] = L"app.previous";
 inline constexpr wchar_t kSetupCopyName[] = L"MovoraSetup.exe";
+// Never written by the setup program; the uninstall removes it when present.
 inline constexpr wchar_t kOldSetupCopyName[] = L"MovoraSetup.exe.old";
+// The setup copy renamed aside while a new one takes its name (it may be the
+// running program), and the new one copied in beside it first.
+inline constexpr wchar_t kAsideSetupCopyName[] = L"MovoraSetup.old";
+inline constexpr wchar_t kIncomingSetupCopyName[] = L"MovoraSetup.new";
 inline constexpr const wchar_t* kDataFolderNames[] = {L"logs", L"buffer", L"thumbnails",
                                                       L"clipmeta"};
 inline constexpr wchar_t kSettingsFileName[] = L"settings.json";
+
+// Names inside the app folder: the setup program a release may carry beside
+// the app executable, which becomes the setup copy.
+inline constexpr wchar_t kCarriedSetupName[] = L"MovoraSetup.exe";
 
 // Names inside the temporary folder.
 inline constexpr wchar_t kUninstallCopyName[] = L"Movora-uninstall.exe";

@@ -59,7 +59,8 @@ bool RemoveEverything(const std::wstring& installRoot, const std::wstring& appEx
     for (const wchar_t* name : kDataFolderNames) {
         tolerant::RemoveTree(JoinPath(installRoot, name));
     }
-    for (const wchar_t* name : {kSettingsFileName, kSetupCopyName, kOldSetupCopyName}) {
+    for (const wchar_t* name : {kSettingsFileName, kSetupCopyName, kOldSetupCopyName,
+                                kAsideSetupCopyName, kIncomingSetupCopyName}) {
         tolerant::Remove(JoinPath(installRoot, name));
     }
 

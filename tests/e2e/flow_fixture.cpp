@@ -112,6 +112,14 @@ std::string SetupFlowTest::ServeRelease(const TestRelease& release, ScriptedResp
     return path;
 }
 
+std::string SetupFlowTest::ServeSigned(const TestRelease& release, TestKey key) {
+    const std::string packagePath = ServeRelease(release);
+    const ReleaseListValues values{release.version, Narrow(server_.Url(packagePath)), kNotes,
+                                   Sha256Hex(ZipBytes(release.entries))};
+    server_.Script(kListPath, ScriptedResponse{200, SignedReleaseList(values, key)});
+    return packagePath;
+}
+
 int SetupFlowTest::RequestsFor(const std::string& path) const {
     const std::vector<RecordedRequest> requests = server_.Requests();
     return static_cast<int>(

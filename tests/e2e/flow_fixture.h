@@ -7,6 +7,7 @@
 #include "tests/install/sequence_fixture.h"
 #include "tests/support/drawn_text.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/release_signing.h"
 #include "tests/support/test_support.h"
 
 #include <windows.h>
@@ -64,6 +65,10 @@ class SetupFlowTest : public install_testing::SequenceTest {
     // checksum. Returns the package's path on the server.
     std::string ServeRelease(const install_testing::TestRelease& release,
                              testing_support::ScriptedResponse package = {});
+    // ServeRelease with the list signed with key (the build of test-key/
+    // trusts both test keys).
+    std::string ServeSigned(const install_testing::TestRelease& release,
+                            testing_support::TestKey key = testing_support::TestKey::First);
     int RequestsFor(const std::string& path) const;
 
     // Starts this test's copy of the program with "--feed <list URL>" and

@@ -45,15 +45,6 @@ class SignedFlowTest : public SetupFlowTest {
             CopyFileW(BuiltProgram(L"test-key\\MovoraSetup.exe").c_str(), exe_.c_str(), FALSE))
             << "cannot copy the test-key program: " << GetLastError();
     }
-    // Serves release's package and a list for it signed with the first test
-    // key; returns the package's path on the server.
-    std::string ServeSigned(const TestRelease& release) {
-        const std::string packagePath = ServeRelease(release);
-        const ReleaseListValues values{release.version, Narrow(server_.Url(packagePath)), kNotes,
-                                       Sha256Hex(ZipBytes(release.entries))};
-        server_.Script(kListPath, ScriptedResponse{200, SignedReleaseList(values)});
-        return packagePath;
-    }
 };
 
 TEST(TestKeyBuildTest, SaysItIsATestBuildAndTheShippedOneDoesNot) {

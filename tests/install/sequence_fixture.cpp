@@ -9,6 +9,7 @@
 
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -167,6 +168,25 @@ TestRelease MakeRelease(const std::string& version, Layout layout, const std::st
         break;
     }
     return release;
+}
+
+void AddSetupProgram(TestRelease& release, const std::string& bytes) {
+    const std::string app = "Movora.exe";
+    const auto beside =
+        std::find_if(release.entries.begin(), release.entries.end(), [&](const ZipEntry& e) {
+            const size_t folder = e.name.size() - std::min(e.name.size(), app.size());
+            return e.name.compare(folder, std::string::npos, app) == 0 &&
+                   (folder == 0 || e.name[folder - 1] == '/');
+        });
+    if (beside == release.entries.end()) {
+        ADD_FAILURE() << "the release has no Movora.exe to put a setup program beside";
+        return;
+    }
+    const std::string folder = beside->name.substr(0, beside->name.size() - app.size());
+    release.entries.push_back(ZipFile(folder + "MovoraSetup.exe", bytes));
+    if (!release.expectedApp.empty()) {
+        release.expectedApp[L"MovoraSetup.exe"] = Sha256Hex(bytes);
+    }
 }
 
 Tree PlaceRelease(const TestRelease& release, const std::wstring& folder) {

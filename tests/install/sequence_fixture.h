@@ -56,6 +56,10 @@ struct TestRelease {
 TestRelease MakeRelease(const std::string& version, Layout layout,
                         const std::string& folderName = "Movora release");
 
+// Adds a setup program of bytes to the package as "MovoraSetup.exe" beside its
+// first Movora.exe, and to the app folder the release installs.
+void AddSetupProgram(TestRelease& release, const std::string& bytes);
+
 // Writes a release's files straight into folder, as an earlier install left
 // them, and returns what that folder holds then.
 Tree PlaceRelease(const TestRelease& release, const std::wstring& folder);

@@ -42,7 +42,7 @@ class UninstallTest : public ComSystemTest {
              {L"app\\lib\\codec.dll", L"staging\\pkg\\Movora.exe", L"app.previous\\Movora.exe",
               L"logs\\a.log", L"logs\\b.log", L"buffer\\clip.bin", L"thumbnails\\t.png",
               L"clipmeta\\m.json", L"settings.json", L"MovoraSetup.exe", L"MovoraSetup.exe.old",
-              L"extra.txt", L"extra folder\\y.txt"}) {
+              L"MovoraSetup.old", L"MovoraSetup.new", L"extra.txt", L"extra folder\\y.txt"}) {
             MakeFile(file);
         }
         CreateAppShortcut(AppExePath());
@@ -130,9 +130,9 @@ TEST_F(UninstallTest, DataFileHeldOpenInLogsStaysAndTheRestGoes) {
     EXPECT_TRUE(RunUninstall(message));
     EXPECT_TRUE(fs::exists(Root(L"logs\\a.log")));
     // Entries after "logs" in the removal list still went.
-    for (const wchar_t* gone :
-         {L"app", L"staging", L"app.previous", L"buffer", L"thumbnails", L"clipmeta",
-          L"settings.json", L"MovoraSetup.exe", L"MovoraSetup.exe.old"}) {
+    for (const wchar_t* gone : {L"app", L"staging", L"app.previous", L"buffer", L"thumbnails",
+                                L"clipmeta", L"settings.json", L"MovoraSetup.exe",
+                                L"MovoraSetup.exe.old", L"MovoraSetup.old", L"MovoraSetup.new"}) {
         EXPECT_FALSE(fs::exists(Root(gone))) << fs::path(gone).string();
     }
     EXPECT_FALSE(RegistryKeyExists(kUninstallEntryKey));

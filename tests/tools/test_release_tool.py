@@ -4,6 +4,7 @@ command line and on real files, processes and sockets of the build host.
 
     python3 tests/tools/test_release_tool.py [-v] [Class.test]
 """
+import argparse
 import contextlib
 import hashlib
 import http.client
@@ -33,6 +34,7 @@ from release_tool import cli, progress, publish as publishing, signing, urlrule 
 from release_tool.errors import Refusal  # noqa: E402
 from release_tool.release_list import build_document, check_reads_back  # noqa: E402
 from release_tool.scanner import cut_utf16, extract_json_string, read_release_list  # noqa: E402
+from release_tool.setup_program import trusted_keys as setup_program_keys  # noqa: E402
 
 BASE = "https://releases.example.com"
 KEYS = os.path.join(ROOT, "tests", "keys")
@@ -82,6 +84,19 @@ def make_zip(path, entries, method=zipfile.ZIP_DEFLATED):
             else:
                 archive.writestr(zipfile.ZipInfo(name), data, compress_type=method)
     return path
+
+
+MARKER = b"MovoraSetup trusted keys{"
+
+
+def setup_program(keys="", marked=True, extra=b""):
+    """Bytes standing in for a built MovoraSetup.exe that trusts keys (the
+    text the build is configured with, ";" between two); unmarked, it does
+    not say which keys it trusts at all."""
+    body = b"MZ" + bytes(range(256)) * 4
+    if marked:
+        body += MARKER + keys.encode("ascii") + b"}\0"
+    return body + extra + bytes(range(255, -1, -1)) * 4
 
 
 def snapshot(folder):
@@ -260,6 +275,47 @@ class PackTest(Workspace):
                 self.assertIn(expected, result.stderr)
                 self.assertFalse(os.path.exists(target))
                 self.assertFalse(os.path.exists(target + ".part"))
+
+
+    def test_carries_the_setup_program_beside_the_app(self):
+        app = self.make_app()
+        program = setup_program("AB" * 64)
+        setup = write(self.path("dist", "MovoraSetup.exe"), program)
+        for out in ("one.zip", "two.zip"):
+            result = run_tool("pack", app, self.path(out), "--setup", setup)
+            self.assertEqual(result.returncode, 0, result.stderr)
+        packed = read(self.path("one.zip"))
+        self.assertEqual(packed, read(self.path("two.zip")))
+        with zipfile.ZipFile(self.path("one.zip")) as archive:
+            self.assertEqual(archive.read("MovoraSetup.exe"), program)
+        out = self.path("unpacked")
+        os.makedirs(out)
+        subprocess.run(["bsdtar", "-xf", self.path("one.zip"), "-C", out], check=True)
+        self.assertEqual(snapshot(out), {**snapshot(app), "MovoraSetup.exe": program})
+
+    def test_setup_refusals(self):
+        text_file = write(self.path("notes.txt"), "not a program")
+        cases = [
+            ("missing setup program", self.path("none.exe"), None, "cannot be read"),
+            ("a folder", self.folder, None, "is a folder, not a program"),
+            ("not a Windows program", text_file, None, "is not a Windows program"),
+            ("the app folder has its own", None, "movorasetup.EXE",
+             'has a "movorasetup.EXE" of its own already'),
+        ]
+        for name, setup, own, expected in cases:
+            with self.subTest(name):
+                app = self.path("app")
+                shutil.rmtree(app, ignore_errors=True)
+                write(os.path.join(app, "Movora.exe"), b"MZ app")
+                if own is not None:
+                    write(os.path.join(app, own), setup_program())
+                setup = setup or write(self.path("dist", "MovoraSetup.exe"), setup_program())
+                target = self.path("out.zip")
+                result = run_cli("pack", app, target, "--setup", setup)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                assert_one_sentence(self, result.stderr, "release pack: ")
+                self.assertIn(expected, result.stderr)
+                self.assertFalse(os.path.exists(target))
 
 
 # ---------------------------------------------------------------------------
@@ -961,6 +1017,151 @@ def self_signed_localhost(folder):
     return cert, key
 
 
+class CarriedSetupProgramTest(Workspace):
+    """publish --signing-key ships a setup program only when it trusts the
+    signing key and no test key: every user who installs the release gets it
+    as the setup copy that checks the lists to come."""
+
+    def setUp(self):
+        super().setUp()
+        self.tree = self.path("tree")
+        result = run_cli("publish", "--tree", self.tree, "--version", "0.9", "--package",
+                         make_zip(self.path("old.zip"), [("Movora.exe", b"old")]),
+                         "--base-url", BASE)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.team = self.path("team.pem")
+        self.team_public = run_tool("keygen", "--out", self.team).stdout.strip()
+        self.other_public = run_tool("keygen", "--out", self.path("other.pem")).stdout.strip()
+
+    def package(self, *entries):
+        self.fixtures = getattr(self, "fixtures", 0) + 1
+        return make_zip(self.path(f"case{self.fixtures}.zip"), entries)
+
+    def beside(self, program, name="MovoraSetup.exe"):
+        return self.package(("Movora.exe", b"app"), (name, program))
+
+    def cases(self):
+        """(name, package, signing arguments, exit code, texts in the output,
+        keys the carried program trusts, to check the list with)."""
+        team, other = self.team_public, self.other_public
+        first = pub_file("TEST-ONLY-release-signing-key")
+        signed = ["--signing-key", self.team]
+        return [
+            ("trusts the signing key", self.beside(setup_program(team)), signed, 0,
+             [f"setup    MovoraSetup.exe, trusting the key {team[:16]}..."], [team]),
+            ("trusts it as the second of two, in small letters",
+             self.beside(setup_program(f"{other.lower()};{team.lower()}")), signed, 0,
+             [f"trusting the keys {other[:16]}... and {team[:16]}..."], [other, team]),
+            ("beside the app one folder down",
+             self.package(("Movora/Movora.exe", b"app"),
+                          ("Movora/MovoraSetup.exe", setup_program(team))), signed, 0,
+             ["setup    Movora/MovoraSetup.exe, trusting"], [team]),
+            ("named in other letters", self.beside(setup_program(team), "movorasetup.EXE"),
+             signed, 0, ["setup    movorasetup.EXE, trusting"], [team]),
+            ("a test key, allowed", self.beside(setup_program(f"{first};{team}")),
+             signed + ["--allow-test-key"], 0, [], [team]),
+            # Refused: its users would refuse the next lists, or trust anyone.
+            ("trusts another key only", self.beside(setup_program(other)), signed, 1,
+             [f"trusts the key {other[:16]}..., not the signing key {team[:16]}..."], None),
+            ("built without keys", self.beside(setup_program("")), signed, 1,
+             ["is built without release keys"], None),
+            ("does not say", self.beside(setup_program(marked=False)), signed, 1,
+             ["does not say which release keys it trusts"], None),
+            ("says it twice, differently",
+             self.beside(setup_program(team, extra=MARKER + other.encode() + b"}")), signed, 1,
+             ["does not say which release keys"], None),
+            ("a key cut short", self.beside(setup_program(team[:-1])), signed, 1,
+             ["does not say which release keys"], None),
+            ("three keys", self.beside(setup_program(";".join([team, other, first]))), signed,
+             1, ["does not say which release keys"], None),
+            ("trusts a test key too", self.beside(setup_program(f"{team};{first}")), signed, 1,
+             ["trusts the test key TEST-ONLY-release-signing-key, whose private half is "
+              "public"], None),
+            ("the old key's program in the new key's list", self.beside(setup_program(first)),
+             ["--signing-key", TEST_KEY_2, "--allow-test-key"], 1,
+             ["not the signing key 435582759FE552EF..."], None),
+            ("a folder of that name",
+             self.package(("Movora.exe", b"app"), ("MovoraSetup.exe/x", b"1")), signed, 1,
+             ['"MovoraSetup.exe" in the package is a folder, not the setup program'], None),
+            # Accepted with a warning: installed setup copies stay as they are.
+            ("carries none", self.package(("Movora.exe", b"app")), signed, 0,
+             ["warning: the package carries no setup program", "setup    none"], None),
+            ("one outside the folder that is installed",
+             self.package(("Movora/Movora.exe", b"app"), ("MovoraSetup.exe",
+                                                         setup_program(team))), signed, 0,
+             ["warning: the package carries no setup program"], None),
+            # An unsigned list: nothing to trust, so nothing is checked.
+            ("unsigned, a program without keys", self.beside(setup_program("")), [], 0,
+             ["setup    MovoraSetup.exe, built without release keys"], None),
+        ]
+
+    def test_refusals_and_acceptance(self):
+        before = snapshot(self.tree)
+        for name, package, signing_args, code, expected, trusted in self.cases():
+            with self.subTest(name):
+                # The tree as it was, whatever the case before did to it.
+                shutil.rmtree(self.tree)
+                for relative, data in before.items():
+                    write(os.path.join(self.tree, relative), data)
+                result = run_cli("publish", "--tree", self.tree, "--version", "1.0",
+                                 "--package", package, "--base-url", BASE, *signing_args)
+                self.assertEqual(result.returncode, code, result.stderr)
+                for text in expected:
+                    self.assertIn(text, result.stdout + result.stderr)
+                if code != 0:
+                    assert_one_sentence(self, result.stderr, "release publish: ")
+                    self.assertEqual(snapshot(self.tree), before)
+                    continue
+                if trusted is not None:
+                    # The program the package carries accepts the list.
+                    document = read(os.path.join(self.tree, "releases", "latest.json"))
+                    version, _ = signing.check_document(
+                        document, [bytes.fromhex(key) for key in trusted])
+                    self.assertEqual(version, "1.0")
+
+
+class BuiltSetupProgramsTest(Workspace):
+    """The tool reads the trusted keys out of the programs this source tree
+    builds (given by ctest: --built-bin, --release-exe), and refuses to ship
+    the build from before a rotation in a list signed with the new key."""
+
+    def built(self, relative):
+        if BUILT.bin is None:
+            self.skipTest("no --built-bin given (ctest gives the test build's bin folder)")
+        path = os.path.join(BUILT.bin, relative)
+        self.assertTrue(os.path.isfile(path), f"{path} is not built")
+        return path
+
+    def test_reads_what_each_build_trusts(self):
+        first, second = (pub_file(f"TEST-ONLY-release-signing-key{n}") for n in ("", "-2"))
+        for relative, keys in [("MovoraSetup.exe", []),
+                               (os.path.join("test-key", "MovoraSetup.exe"), [second, first]),
+                               (os.path.join("test-key-1", "MovoraSetup.exe"), [first])]:
+            with self.subTest(relative):
+                self.assertEqual(setup_program_keys(read(self.built(relative))), keys)
+
+    def test_the_shipped_build_says_it_has_no_keys(self):
+        if BUILT.release_exe is None or not os.path.isfile(BUILT.release_exe):
+            self.skipTest("no release build (cmake --preset mingw-release) to read")
+        # Link-time optimisation keeps the marked text even when it is empty.
+        self.assertEqual(setup_program_keys(read(BUILT.release_exe)), [])
+
+    def test_the_build_from_before_a_rotation_does_not_ship_with_the_new_key(self):
+        app = self.path("app")
+        write(os.path.join(app, "Movora.exe"), b"MZ app")
+        package = self.path("Movora-2.0.zip")
+        packed = run_cli("pack", app, package, "--setup",
+                         self.built(os.path.join("test-key-1", "MovoraSetup.exe")))
+        self.assertEqual(packed.returncode, 0, packed.stderr)
+        tree = self.path("tree")
+        for key, code in [(TEST_KEY_2, 1), (TEST_KEY, 0)]:
+            with self.subTest(os.path.basename(key)):
+                result = run_cli("publish", "--tree", tree, "--version", "2.0", "--package",
+                                 package, "--base-url", BASE, "--signing-key", key,
+                                 "--allow-test-key")
+                self.assertEqual(result.returncode, code, result.stderr)
+
+
 class VerifyServedListTest(Workspace):
     """verify reads a served list as the setup program does: the URL rule on
     the address and on every redirect hop, the redirect limit, the status and
@@ -1269,5 +1470,18 @@ class ServeTest(Workspace):
         self.assertIn("invalid choice: '0.0.0.0'", result.stderr)
 
 
+# Built programs to read, when ctest gives them.
+BUILT = argparse.Namespace(bin=None, release_exe=None)
+
+
+def main():
+    arguments = argparse.ArgumentParser(add_help=False)
+    arguments.add_argument("--built-bin", dest="bin")
+    arguments.add_argument("--release-exe")
+    options, rest = arguments.parse_known_args()
+    BUILT.bin, BUILT.release_exe = options.bin, options.release_exe
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
 if __name__ == "__main__":
-    unittest.main()
+    main()

@@ -15,11 +15,19 @@ def _same_path(a, b):
     return a.rstrip("\\").lower() == b.rstrip("\\").lower()
 
 
-def check_app_folder(prefix, release_folder):
+def _read(path):
+    with open(path, "rb") as stream:
+        return stream.read()
+
+
+def check_app_folder(prefix, release_folder, carried_setup=None):
     """The app folder holds exactly the files of the release folder, byte for
-    byte, and no staging or previous folder is left beside it."""
+    byte, with the setup program carried beside Movora.exe when there is one,
+    and no staging or previous folder is left beside it."""
     installed = folder_files(prefix.host(prefix.app_folder))
     packed = folder_files(release_folder)
+    if carried_setup:
+        packed["MovoraSetup.exe"] = _read(carried_setup)
     if installed != packed:
         missing = sorted(set(packed) - set(installed))
         extra = sorted(set(installed) - set(packed))
@@ -35,18 +43,28 @@ def check_app_folder(prefix, release_folder):
     _ok(f"app folder {prefix.app_folder}: {', '.join(sorted(packed))}, as packed")
 
 
-def check_setup_copy(prefix, setup_exe):
-    copy = prefix.host(prefix.setup_copy)
-    with open(setup_exe, "rb") as original:
-        expected = original.read()
+def check_setup_copy(prefix, setup_exe, carried_setup=None):
+    """The setup copy is the program the package carries, else the one that
+    ran the install."""
+    expected = _read(carried_setup or setup_exe)
     try:
-        with open(copy, "rb") as stream:
-            same = stream.read() == expected
+        same = _read(prefix.host(prefix.setup_copy)) == expected
     except FileNotFoundError:
         raise DemoFailure(f'There is no setup copy "{prefix.setup_copy}".') from None
+    source = "the package's MovoraSetup.exe" if carried_setup else "the program that ran"
     if not same:
-        raise DemoFailure(f'The setup copy "{prefix.setup_copy}" differs from MovoraSetup.exe.')
-    _ok(f"setup copy {prefix.setup_copy}")
+        raise DemoFailure(f'The setup copy "{prefix.setup_copy}" differs from {source}.')
+    _ok(f"setup copy {prefix.setup_copy}, a copy of {source}")
+
+
+def check_replaced_while_running(prefix):
+    """The setup copy that ran the update was renamed aside and replaced; the
+    file aside stays until a later run, since it was running."""
+    aside = prefix.install_root + "\\MovoraSetup.old"
+    if not os.path.isfile(prefix.host(aside)):
+        raise DemoFailure(f'The setup copy that ran the update was not moved aside to "{aside}".')
+    _ok(f"the setup copy that ran the update was replaced while it ran; it waits as {aside} "
+        "until the next run")
 
 
 def check_uninstall_entry(prefix, version):
@@ -89,8 +107,8 @@ def check_shortcuts(prefix):
                           f'home "{home}".')
 
 
-def check_install(prefix, version, release_folder, setup_exe):
-    check_app_folder(prefix, release_folder)
-    check_setup_copy(prefix, setup_exe)
+def check_install(prefix, version, release_folder, setup_exe, carried_setup=None):
+    check_app_folder(prefix, release_folder, carried_setup)
+    check_setup_copy(prefix, setup_exe, carried_setup)
     check_uninstall_entry(prefix, version)
     check_shortcuts(prefix)

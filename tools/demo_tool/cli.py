@@ -73,6 +73,10 @@ class Demo:
         self.setup_exe = os.path.abspath(args.setup) if args.setup else \
             os.path.join(self.bin, "test-key", "MovoraSetup.exe")
         self.keyless = args.keyless
+        # The packages carry the setup program that runs the demo, which every
+        # install makes the setup copy; not one without keys, which the tool
+        # refuses to ship in a signed release.
+        self.carried_setup = None if self.keyless else self.setup_exe
         self.app_exe = os.path.join(self.bin, "Movora.exe")
         self.prefix = None
         self.work = None
@@ -125,10 +129,15 @@ class Demo:
                               "leaves it so.")
 
     def publish(self, version, key):
-        say(f"release {version}: packing the app stand-in (tools/release pack)")
         folder = releases.app_folder(self.work, version, self.app_exe)
         package = os.path.join(self.work, f"Movora-{version}.zip")
-        digest = releases.pack(folder, package)
+        if self.carried_setup:
+            say(f"release {version}: packing the app stand-in with {shown(self.setup_exe)} "
+                "beside it (tools/release pack --setup)")
+        else:
+            say(f"release {version}: packing the app stand-in without a setup program: a "
+                "signed release may not carry one built without keys (tools/release pack)")
+        digest = releases.pack(folder, package, self.carried_setup)
         say(f"release {version}: publishing it into the tree, the list signed with "
             f"{os.path.basename(key)} (tools/release publish)")
         releases.publish(os.path.join(self.work, "site"), version, package, self.server.origin,
@@ -246,7 +255,7 @@ class Demo:
         run.wait_for_status("Movora is installed.", PERSON if self.show else STEP["install"])
         self.capture(window, "2-installed")
         say("checking the install")
-        checks.check_install(self.prefix, FIRST, folder, self.setup_exe)
+        checks.check_install(self.prefix, FIRST, folder, self.setup_exe, self.carried_setup)
         self.click(window, "Open Movora")
         code = run.wait_for_exit("the setup window to close",
                                  PERSON if self.show else STEP["exit"])
@@ -295,7 +304,9 @@ class Demo:
         say(f"Movora {FIRST} has quit")
         window, _ = self.wait_for_app(SECOND, run, exclude=old_pids)
         say("checking the update")
-        checks.check_install(self.prefix, SECOND, folder, self.setup_exe)
+        checks.check_install(self.prefix, SECOND, folder, self.setup_exe, self.carried_setup)
+        if self.carried_setup:
+            checks.check_replaced_while_running(self.prefix)
         self.capture(window, f"5-app-{SECOND}")
 
     def let_person_look(self):

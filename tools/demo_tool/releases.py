@@ -54,9 +54,11 @@ def folder_files(folder):
             for path in top.rglob("*") if path.is_file()}
 
 
-def pack(folder, out):
-    """Packs folder with `tools/release pack`; the digest it printed."""
-    printed = _release("pack", folder, out, what=f'pack "{folder}"').split()
+def pack(folder, out, setup=None):
+    """Packs folder with `tools/release pack`, with the setup program setup
+    beside Movora.exe when it is given; the digest it printed."""
+    extra = ["--setup", setup] if setup else []
+    printed = _release("pack", folder, out, *extra, what=f'pack "{folder}"').split()
     return printed[0] if printed else ""
 
 

@@ -16,7 +16,7 @@ a tree on loopback for development and tests."""
 EPILOG = """\
 examples:
   release keygen --out movora-release-signing-key.pem
-  release pack build/app dist/Movora-1.4.0.zip
+  release pack build/app dist/Movora-1.4.0.zip --setup dist/MovoraSetup.exe
   release publish --tree site --version 1.4.0 --package dist/Movora-1.4.0.zip \\
       --base-url https://releases.example.com --notes-file notes.txt \\
       --signing-key movora-release-signing-key.pem
@@ -32,12 +32,17 @@ def parser():
     commands = top.add_subparsers(dest="command", required=True, metavar="command")
 
     pack = commands.add_parser(
-        "pack", help="zip an app folder that has Movora.exe at its top; prints the SHA-256",
+        "pack", help="zip an app folder that has Movora.exe at its top (and the setup "
+        "program); prints the SHA-256",
         description="Writes a deterministic zip package of the app folder (sorted entries, "
                     "fixed times: the same folder gives the same bytes) and prints its SHA-256 "
                     "in the form sha256sum prints it.")
     pack.add_argument("folder", help="the app folder; Movora.exe has to be at its top")
     pack.add_argument("out", help="the zip file to write")
+    pack.add_argument("--setup", metavar="EXE",
+                      help="ship this setup program (the signed release build) in the package "
+                           "as MovoraSetup.exe beside Movora.exe: every install of the release "
+                           "makes it the setup copy that runs the later updates")
 
     pub = commands.add_parser(
         "publish", help="put a package and its release list into a static tree",
@@ -121,7 +126,7 @@ def read_notes(args):
 
 
 def run_pack(args):
-    digest = package.pack(args.folder, args.out)
+    digest = package.pack(args.folder, args.out, args.setup)
     print(f"{digest}  {args.out}")
     return 0
 
@@ -189,7 +194,8 @@ def run_publish(args):
     elif args.allow_test_key or args.public_key:
         raise Refusal("--allow-test-key and --public-key go with --signing-key.")
     done = publish.publish(args.tree, args.version, args.package, args.base_url,
-                           notes=read_notes(args), expected_sha256=args.sha256, key=key)
+                           notes=read_notes(args), expected_sha256=args.sha256, key=key,
+                           allow_test_key=args.allow_test_key)
     where = f'the folder "{done.app_folder}" of the package' if done.app_folder else \
         "the top of the package"
     print(f"published Movora {done.version}")
@@ -197,6 +203,7 @@ def run_publish(args):
     print(f"  sha256   {done.sha256}")
     print(f"  list     {done.list_path}")
     print(f"  signed   {f'with the key {done.signed_by[:16]}...' if done.signed_by else 'no'}")
+    print(f"  setup    {done.setup}")
     print(f"  url      {done.url}")
     print(f"  feed     {args.base_url.rstrip('/')}/{publish.RELEASES}/{publish.LIST_NAME}")
     print(f"  the setup program installs {where}")

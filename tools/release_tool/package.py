@@ -14,6 +14,7 @@ import zipfile
 from .errors import Refusal
 from .names import windows_name_problem
 from .progress import Progress, read_in_chunks
+from .setup_program import SETUP_EXE, check_program_file
 
 APP_EXE = "Movora.exe"
 
@@ -91,17 +92,20 @@ def _is_inside(path, folder):
     return os.path.commonpath([path, folder]) == folder
 
 
-def pack(folder, out):
+def pack(folder, out, setup=None):
     """Writes the zip package of folder to out and returns its SHA-256.
 
-    The folder must hold the app executable at its top. Entries are sorted and
-    carry a fixed time and fixed attributes, so the same folder gives the same
-    bytes. The zip is written aside and renamed into place: a failed pack leaves
-    no half package at out.
+    The folder must hold the app executable at its top. With setup, the
+    package also carries that setup program as MovoraSetup.exe beside it,
+    which every install of the release makes the setup copy. Entries are
+    sorted and carry a fixed time and fixed attributes, so the same folder
+    gives the same bytes. The zip is written aside and renamed into place: a
+    failed pack leaves no half package at out.
     """
     if not os.path.isdir(folder):
         raise Refusal(f'The app folder "{folder}" does not exist or is not a folder.')
-    top = [name for name in os.listdir(folder) if name.lower() == APP_EXE.lower()]
+    names = os.listdir(folder)
+    top = [name for name in names if name.lower() == APP_EXE.lower()]
     if not top or not os.path.isfile(os.path.join(folder, top[0])):
         raise Refusal(f'The app folder "{folder}" has no file {APP_EXE} at its top, '
                       "and the setup program installs only a folder that holds it.")
@@ -109,6 +113,14 @@ def pack(folder, out):
         raise Refusal(f'The package "{out}" would be written inside the app folder it packs; '
                       "write it somewhere else.")
     entries = _collect(folder)
+    if setup is not None:
+        check_program_file(setup)
+        there = [name for name in names if name.lower() == SETUP_EXE.lower()]
+        if there:
+            raise Refusal(f'The app folder "{folder}" has a "{there[0]}" of its own already; '
+                          f"give the setup program either there or with --setup, not both.")
+        entries.append((SETUP_EXE, setup, False))
+        entries.sort(key=lambda entry: entry[0])
     _check_names([relative for relative, _, _ in entries], "file")
 
     total = sum(os.path.getsize(full) for _, full, is_folder in entries if not is_folder)
@@ -151,9 +163,18 @@ def _add_entry(archive, relative, full, is_folder, progress):
 class PackageShape:
     """Where the setup program will find the app in a package."""
 
-    def __init__(self, app_folder, warnings):
+    def __init__(self, app_folder, warnings, setup_entry=None):
         self.app_folder = app_folder  # "" for the top of the package, else the subfolder's name
         self.warnings = warnings
+        # The entry of the setup program beside the app (MovoraSetup.exe), or None.
+        self.setup_entry = setup_entry
+
+
+def _unpacked_name(info):
+    """The path (relative, '/'-separated) that unpacking gives an entry: the
+    tar tool drops a leading "/" and "." parts and reads "\\" as "/"."""
+    name = info.filename.replace("\\", "/")
+    return "/".join(part for part in name.split("/") if part not in ("", "."))
 
 
 def _unpacked_paths(infos):
@@ -163,9 +184,9 @@ def _unpacked_paths(infos):
     paths = {}
     entries = []
     for info in infos:
-        # The tar tool drops a leading "/" and reads "\" as a separator as well.
         name = info.filename.replace("\\", "/")
-        parts = [part for part in name.split("/") if part not in ("", ".")]
+        unpacked = _unpacked_name(info)
+        parts = unpacked.split("/") if unpacked else []
         if ".." in parts:
             raise Refusal(f'The package entry "{info.filename}" steps out of its folder with "..", '
                           "and the Windows tar tool refuses to unpack such a package.")
@@ -217,13 +238,14 @@ def inspect_package(path):
         paths, entries = _unpacked_paths(archive.infolist())
         _check_names(entries, "package entry")
         _check_contents(archive, path)
+        entry_of = {_unpacked_name(info).lower(): info.filename for info in archive.infolist()}
 
     by_folded = {p.lower(): p for p in paths}
     exe = APP_EXE.lower()
     if exe in by_folded:
         if paths[by_folded[exe]]:
             raise Refusal(f'"{by_folded[exe]}" at the top of the package is a folder, not the app.')
-        return PackageShape("", [])
+        return PackageShape("", [], _setup_entry("", paths, by_folded, entry_of))
 
     top_folders = sorted((p for p, is_folder in paths.items() if is_folder and "/" not in p),
                          key=_windows_order)
@@ -243,4 +265,16 @@ def inspect_package(path):
         warnings.append(f'the folders "{chosen}" and {others} of the package each hold '
                         f'{APP_EXE}; the setup program installs only the first one Windows '
                         f'lists, "{chosen}" on an NTFS volume, and ignores the rest.')
-    return PackageShape(chosen, warnings)
+    return PackageShape(chosen, warnings, _setup_entry(chosen, paths, by_folded, entry_of))
+
+
+def _setup_entry(app_folder, paths, by_folded, entry_of):
+    """The entry of the setup program beside the app in app_folder, found as
+    Windows finds files (letter case ignored), or None."""
+    wanted = f"{app_folder}/{SETUP_EXE}" if app_folder else SETUP_EXE
+    found = by_folded.get(wanted.lower())
+    if found is None:
+        return None
+    if paths[found]:
+        raise Refusal(f'"{found}" in the package is a folder, not the setup program.')
+    return entry_of[found.lower()]

@@ -14,7 +14,7 @@ import re
 import tempfile
 import urllib.parse
 
-from . import signing
+from . import setup_program, signing
 from .errors import Refusal, warn
 from .names import version_problem
 from .package import inspect_package, sha256_of
@@ -168,7 +168,7 @@ def place_package(source, target, sha256, version):
 
 class Published:
     def __init__(self, version, url, sha256, package_path, list_path, app_folder, copied,
-                 signed_by):
+                 signed_by, setup=""):
         self.version = version
         self.url = url
         self.sha256 = sha256
@@ -177,6 +177,7 @@ class Published:
         self.app_folder = app_folder
         self.copied = copied
         self.signed_by = signed_by  # the public key text, None for an unsigned list
+        self.setup = setup  # what the package carries as its setup program, in words
 
 
 def signing_key_for(path, allow_test_key=False, public_keys=()):
@@ -198,9 +199,11 @@ def signing_key_for(path, allow_test_key=False, public_keys=()):
 
 
 def publish(tree, version, package, base_url, notes="", expected_sha256=None, report=warn,
-            key=None):
+            key=None, allow_test_key=False):
     """Publishes package as version into tree and returns what it wrote; with
-    key (from signing_key_for) the list carries its signature.
+    key (from signing_key_for) the list carries its signature, and the setup
+    program the package carries must trust key and, unless allow_test_key, no
+    test key.
 
     Everything is checked before anything is written: a refusal leaves the
     tree as it was. Warnings go to report once every check has passed.
@@ -221,6 +224,9 @@ def publish(tree, version, package, base_url, notes="", expected_sha256=None, re
     warnings += [cut] if cut else []
     shape = inspect_package(package)
     warnings += shape.warnings
+    if key is not None:
+        warnings += setup_program.check_for_signing(package, shape.setup_entry, key,
+                                                    allow_test_key)
     if key is not None and key.test_key_name is not None:
         warnings.append(f"signing with the test key {key.test_key_name}: only a build that "
                         "trusts the test keys accepts this list, and no shipped build may.")
@@ -240,4 +246,5 @@ def publish(tree, version, package, base_url, notes="", expected_sha256=None, re
     list_path = os.path.join(releases, LIST_NAME)
     replace_atomically(list_path, lambda stream: stream.write(document))
     return Published(version, url, sha256, target, list_path, shape.app_folder, copied,
-                     key.public_key if key is not None else None)
+                     key.public_key if key is not None else None,
+                     setup_program.describe(package, shape.setup_entry))

@@ -148,6 +148,9 @@ std::vector<DWORD> FindAppProcesses(const std::wstring& appFolder) {
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) {
+            continue;
+        }
         const std::wstring imagePath = GetProcessImagePath(entry.th32ProcessID);
         if (imagePath.empty()) {
             continue;

@@ -30,7 +30,9 @@ void SendQuitMessage();
 
 // Ids of the running processes whose executable lies inside appFolder (or a
 // folder below it), in snapshot order. Processes that cannot be queried are
-// skipped; a failed snapshot gives an empty list.
+// skipped; a failed snapshot gives an empty list. The setup program itself is
+// never listed: a release carries it in the app folder, and a copy started
+// from there must not end itself (its swap then fails with a sentence).
 std::vector<DWORD> FindAppProcesses(const std::wstring& appFolder);
 
 // The full Win32 path of the process's executable; empty when the process

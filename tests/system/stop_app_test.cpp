@@ -2,6 +2,7 @@
 // quit pipe and real file handles.
 #include "system/stop_app.h"
 
+#include "install/paths.h"
 #include "shell/app_state.h"
 #include "tests/system/system_fixture.h"
 
@@ -187,6 +188,23 @@ TEST_F(StopRunningAppTest, SiblingFoldersAreNeverTouched) {
     for (const StartedProcess& other : others) {
         EXPECT_EQ(WaitForExitCode(other.process.get(), 0), static_cast<DWORD>(STILL_ACTIVE));
     }
+}
+
+// A release carries the setup program in its app folder; a copy started from
+// there finds the app running beside it, but never itself. This test program
+// stands in for that copy: the stand-in app is built into its own folder.
+TEST_F(StopRunningAppTest, TheSetupProgramNeverCountsItselfAsTheApp) {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const std::wstring ownFolder = ParentPath(std::wstring(buffer, length));
+    StartedProcess beside = StartApp(ownFolder + L"\\Movora.exe", false);
+    ASSERT_TRUE(beside.process);
+
+    const std::vector<DWORD> found = FindAppProcesses(ownFolder);
+    TerminateProcess(beside.process.get(), 0);
+    WaitForExitCode(beside.process.get(), 5000);
+    EXPECT_EQ(found, std::vector<DWORD>{beside.id});
 }
 
 TEST_F(StopRunningAppTest, FileHeldOutsideTheAppFolderGivesUpAfterAboutTwentySeconds) {

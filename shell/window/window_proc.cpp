@@ -167,7 +167,7 @@ void TakeStatusChange(HWND window) {
     JobPhase phase = Checking;
     bool hasApp = false;
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         phase = g_app.phase;
         hasApp = !g_app.appExePath.empty();
     }

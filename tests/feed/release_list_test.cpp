@@ -155,7 +155,7 @@ class ReleaseListTest : public ::testing::Test {
 
     static void SetRelease(const std::wstring& version, const std::wstring& package,
                            const std::wstring& notes, const std::wstring& sha) {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.latestVersion = version;
         g_app.packageUrl = package;
         g_app.releaseNotes = notes;
@@ -165,7 +165,7 @@ class ReleaseListTest : public ::testing::Test {
         std::wstring version, package, notes, sha;
     };
     static Release CurrentRelease() {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         return Release{g_app.latestVersion, g_app.packageUrl, g_app.releaseNotes,
                        g_app.packageSha256};
     }

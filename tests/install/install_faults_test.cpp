@@ -75,7 +75,7 @@ class FileFaultTest : public SequenceTest, public ::testing::WithParamInterface<
         }
         oldEntry_ = PictureOfKey(kUninstallEntryKey);
         {
-            std::lock_guard<std::mutex> lock(g_app.statusMutex);
+            StatusGuard lock(g_app.statusMutex);
             g_app.appExePath.clear();
         }
         if (GetParam().halfRemovedPrevious) {
@@ -250,7 +250,7 @@ class HeldFileTest : public SequenceTest {
         oldEntry_ = PictureOfKey(kUninstallEntryKey);
         fs::create_directories(Staging());
         testing_support::WriteFileBytes(Staging() + L"\\earlier.txt", "left by an earlier run");
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.appExePath.clear();
     }
 

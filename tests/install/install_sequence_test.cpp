@@ -225,7 +225,7 @@ TEST_F(InstallSequenceTest, RedirectedPackageUrlStillInstalls) {
                          "/releases/Movora-2.0.zip\r\n";
     server_.Script("/download/latest.zip", moved);
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.packageUrl = server_.Url("/download/latest.zip");
     }
 
@@ -633,7 +633,7 @@ TEST_F(OriginsTest, FailedDownloadIsRetriedOnceThroughTheDownloadOrigin) {
     const TestRelease release = MakeRelease("2.0", Layout::Top);
     Publish(release, downloadServer_);
     const std::wstring sha = [] {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         return g_app.packageSha256;
     }();
     PackageOnReleaseServer(503);
@@ -726,7 +726,7 @@ class SignedOriginsTest : public OriginsTest {
             "Signed.", Sha256Hex(package.body)};
     }
     static std::pair<JobPhase, std::wstring> JobStatus() {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         return {g_app.phase, g_app.statusMessage};
     }
 
@@ -971,7 +971,7 @@ TEST_F(InstallSequenceTest, RefusalsAfterTheSwapStillEndInstalled) {
         InstallEarlier(MakeRelease("1.0", Layout::Top));
         Publish(release);
         {
-            std::lock_guard<std::mutex> lock(g_app.statusMutex);
+            StatusGuard lock(g_app.statusMutex);
             g_app.appExePath.clear();
         }
     };

@@ -1,5 +1,6 @@
 #include "tests/window/window_fixture.h"
 
+#include "shell/worker_thread.h"
 #include "shell/jobs.h"
 #include "shell/window/fonts.h"
 #include "shell/window/window_proc.h"
@@ -61,7 +62,7 @@ std::string ShortName(WindowMode mode) {
 
 StatusSnapshot::StatusSnapshot()
     : updateMode_(g_app.updateMode), uninstallMode_(g_app.uninstallMode), feedUrl_(g_app.feedUrl) {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     latestVersion_ = g_app.latestVersion;
     releaseNotes_ = g_app.releaseNotes;
     packageUrl_ = g_app.packageUrl;
@@ -76,7 +77,7 @@ StatusSnapshot::~StatusSnapshot() {
     g_app.updateMode = updateMode_;
     g_app.uninstallMode = uninstallMode_;
     g_app.feedUrl = feedUrl_;
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.latestVersion = latestVersion_;
     g_app.releaseNotes = releaseNotes_;
     g_app.packageUrl = packageUrl_;
@@ -89,7 +90,7 @@ StatusSnapshot::~StatusSnapshot() {
 
 
 Status CurrentStatus() {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     return Status{g_app.phase, g_app.statusMessage, g_app.progressPercent};
 }
 
@@ -102,7 +103,7 @@ std::string Narrow(const std::wstring& text) {
 }
 
 void SetStatus(JobPhase phase, const std::wstring& message, const std::wstring& packageUrl) {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.phase = phase;
     g_app.statusMessage = message;
     g_app.packageUrl = packageUrl;
@@ -111,8 +112,8 @@ void SetStatus(JobPhase phase, const std::wstring& message, const std::wstring& 
 bool WaitForJobEnd(DWORD timeoutMs) {
     const bool ended =
         testing_support::PumpUntil([] { return !g_app.jobActive.load(); }, timeoutMs);
-    if (ended && g_app.worker.joinable()) {
-        g_app.worker.join();
+    if (ended) {
+        JoinWorkerThread();
     }
     return ended;
 }
@@ -123,7 +124,7 @@ void FeedServerTest::SetUp() {
     g_app.feedUrl = server_.Url(kFeedPath);
     g_app.cancelRequested.store(false);
     SetStatus(Checking, L"Looking up the current version.", L"");
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.progressPercent = 0;
     g_app.latestVersion.clear();
     g_app.releaseNotes.clear();

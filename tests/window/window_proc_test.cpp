@@ -1,6 +1,7 @@
 // The window procedure with real windows on the test thread: creation by mode,
 // the primary action table, keys, clicks, hover, dragging, DPI changes and the
 // update-mode launch. Real input comes from xdotool on the virtual display.
+#include "shell/worker_thread.h"
 #include "shell/jobs.h"
 #include "shell/window/hit_test.h"
 #include "shell/window/paint.h"
@@ -87,7 +88,7 @@ TEST_F(SetupWindowTest, UpdateModeInstallsAtOnceOnCreation) {
 TEST_F(SetupWindowTest, UninstallModeWaitsAtReadyWithAnEmptyStatusLine) {
     CreateSetupWindow(WindowMode::Uninstall);
     EXPECT_EQ(server_.Requests().size(), 0u);
-    EXPECT_FALSE(g_app.worker.joinable()) << "no job may start in uninstall mode";
+    EXPECT_FALSE(WorkerThreadStarted()) << "no job may start in uninstall mode";
     const Status status = CurrentStatus();
     EXPECT_EQ(status.phase, Ready);
     EXPECT_EQ(status.message, L"");
@@ -106,7 +107,7 @@ TEST_F(SetupWindowTest, DestructionClearsTheWindowAndQuitsWithCodeZero) {
     CreateSetupWindow(WindowMode::Uninstall);
     DestroyWindow(window_);
     EXPECT_EQ(g_app.window, nullptr);
-    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_FALSE(WorkerThreadStarted());
     int exitCode = -1;
     ASSERT_TRUE(TakeQuitMessage(exitCode));
     EXPECT_EQ(exitCode, 0);
@@ -130,7 +131,7 @@ TEST_F(SetupWindowTest, ClosingDuringATransferCancelsAndJoinsTheJob) {
     DestroyWindow(window_);
     EXPECT_LT(GetTickCount64() - start, 10000u) << "the job did not notice the cancel flag";
     EXPECT_FALSE(g_app.jobActive.load());
-    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_FALSE(WorkerThreadStarted());
     EXPECT_EQ(CurrentStatus().phase, Failed);
     EXPECT_EQ(CurrentStatus().message, L"Cancelled.");
 }
@@ -164,7 +165,7 @@ TEST_P(PrimaryActionTest, EnterActsByModeAndPhase) {
     const int packageBefore = RequestsFor(kPackagePath);
     // The app path names nothing, so "Open Movora" starts nothing here.
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.appExePath = L"C:\\nowhere\\Movora.exe";
     }
     SetStatus(c.phase, L"Marker.", c.hasPackage ? PackageUrl() : L"");
@@ -670,7 +671,7 @@ class AppLaunchTest : public SetupWindowTest {
     }
 
     void SetInstalledApp(const std::wstring& path) {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.appExePath = path;
     }
     // The started app, waiting up to timeoutMs; 0 when none is running.

@@ -58,7 +58,7 @@ void MeasureParts(INTERNET_PORT port, const std::wstring& path, const std::wstri
 void MeasureInstall(const std::wstring& url, const std::wstring& sha256) {
     tolerant::RemoveTree(GetInstallRoot());
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.packageUrl = url;
         g_app.latestVersion = L"9.9";
         g_app.packageSha256 = sha256;

@@ -509,14 +509,28 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { return WithSignature([](std::string s) { return s.substr(0, 126); }); },
                     kNotSigned},
         RefusedCase{"OverlongSignature",
-                    [] { return WithSignature([](std::string s) { return s + "00"; }); },
+                    [] { return WithSignature([](std::string s) { return s.append("00"); }); },
                     kNotSigned},
-        RefusedCase{
-            "NonHexSignature",
-            [] { return WithSignature([](std::string s) { return s.replace(70, 1, "g"); }); },
-            kNotSigned},
+        RefusedCase{"NonHexSignature",
+                    [] {
+                        return WithSignature([](const std::string& s) {
+                            std::string changed = s.substr(0, 70);
+                            changed += 'g';
+                            changed += s.substr(71);
+                            return changed;
+                        });
+                    },
+                    kNotSigned},
         RefusedCase{"SignatureWithBlanks",
-                    [] { return WithSignature([](std::string s) { return " " + s + " "; }); },
+                    [] {
+                        return WithSignature([](const std::string& s) {
+                            // Appended: GCC 12 wrongly warns about " " + s + " " in C++20.
+                            std::string padded(1, ' ');
+                            padded += s;
+                            padded += ' ';
+                            return padded;
+                        });
+                    },
                     kNotSigned},
         RefusedCase{"EmptySignature",
                     [] {

@@ -54,8 +54,9 @@ class ReplayedListTest : public SequenceTest, public ::testing::WithParamInterfa
         ScriptedResponse package;
         package.body = ZipBytes(release.entries);
         server_.Script(path, package);
-        const ReleaseListValues values{release.version, fs::path(server_.Url(path)).u8string(),
-                                       "Signed.", Sha256Hex(package.body)};
+        const ReleaseListValues values{release.version,
+                                       testing_support::Utf8Text(server_.Url(path)), "Signed.",
+                                       Sha256Hex(package.body)};
         server_.Script(kListPath,
                        ScriptedResponse{200, testing_support::SignedReleaseList(values)});
         return path;

@@ -63,7 +63,7 @@ TEST_F(JobStatusTest, StartsWithTheCheckingStatus) {
     EXPECT_EQ(fresh.dpi, 96u);
     EXPECT_FALSE(fresh.cancelRequested.load());
     EXPECT_FALSE(fresh.jobActive.load());
-    EXPECT_FALSE(fresh.worker.joinable());
+    EXPECT_FALSE(fresh.worker);
     EXPECT_EQ(WM_STATUS_CHANGED, 0x8001u);
 }
 

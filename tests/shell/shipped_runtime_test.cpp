@@ -41,20 +41,20 @@ TEST_P(LibraryRefusalTest, IsAnExceptionWithoutTheLibrarysErrorClasses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LibraryRefusalTest,
-    ::testing::Values(
-        RefusalCase{"IndexPastTheEnd", [] { (void)std::wstring(L"ab").at(2); }},
-        RefusalCase{"SubstringPastTheEnd", [] { (void)std::wstring(L"ab").substr(3); }},
-        RefusalCase{"StringPastItsMaximum",
-                    [] {
-                        std::string text;
-                        text.reserve(text.max_size() + 1);
-                    }},
-        RefusalCase{"VectorPastItsMaximum",
-                    [] {
-                        std::vector<int> values;
-                        values.reserve(values.max_size() + 1);
-                    }},
-        RefusalCase{"NotANumber", [] { (void)std::stoi("x"); }}),
+    ::testing::Values(RefusalCase{"IndexPastTheEnd", [] { (void)std::wstring(L"ab").at(2); }},
+                      RefusalCase{"SubstringPastTheEnd",
+                                  [] { (void)std::wstring(L"ab").substr(3); }},
+                      RefusalCase{"StringPastItsMaximum",
+                                  [] {
+                                      std::string text;
+                                      text.reserve(text.max_size() + 1);
+                                  }},
+                      RefusalCase{"VectorPastItsMaximum",
+                                  [] {
+                                      std::vector<int> values;
+                                      values.reserve(values.max_size() + 1);
+                                  }},
+                      RefusalCase{"NotANumber", [] { (void)std::stoi("x"); }}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 TEST(LibraryRefusalTest, MemoryExhaustionIsStillBadAlloc) {
@@ -65,9 +65,9 @@ TEST(LibraryRefusalTest, MemoryExhaustionIsStillBadAlloc) {
 // Exceptions in flight belong to their thread: the record the runtime keeps
 // per thread must not be shared.
 struct ThreadRun {
-    HANDLE caughtHere;  // set by the thread once it is inside its catch block
-    HANDLE mayGoOn;     // set by the test when the other thread has thrown
-    int value;          // what the thread throws
+    HANDLE caughtHere;   // set by the thread once it is inside its catch block
+    HANDLE mayGoOn;      // set by the test when the other thread has thrown
+    int value;           // what the thread throws
     int seenInCatch = 0; // what current_exception gave after the other's throw
     int uncaughtInDestructor = -1;
 };

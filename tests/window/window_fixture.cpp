@@ -88,7 +88,6 @@ StatusSnapshot::~StatusSnapshot() {
     g_app.phase = phase_;
 }
 
-
 Status CurrentStatus() {
     StatusGuard lock(g_app.statusMutex);
     return Status{g_app.phase, g_app.statusMessage, g_app.progressPercent};

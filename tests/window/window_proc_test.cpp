@@ -151,8 +151,7 @@ void PrintTo(const FirstFrameCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class FirstFrameTest : public SetupWindowTest,
-                       public ::testing::WithParamInterface<FirstFrameCase> {
+class FirstPaintTest : public SetupWindowTest {
   protected:
     // Notes what the window's first WM_PAINT draws and whether a job had
     // started by then, then passes every message on.
@@ -176,6 +175,9 @@ class FirstFrameTest : public SetupWindowTest,
     static inline PaintInputs firstFrame_;
     static inline bool startedBeforeThePaint_ = false;
 };
+
+class FirstFrameTest : public FirstPaintTest,
+                       public ::testing::WithParamInterface<FirstFrameCase> {};
 
 // Fails where creation starts the job: the worker is there before any paint.
 TEST_P(FirstFrameTest, ShowsTheFirstStatusAndStartsTheJobOnceAfterThePaint) {
@@ -210,21 +212,15 @@ TEST_P(FirstFrameTest, ShowsTheFirstStatusAndStartsTheJobOnceAfterThePaint) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, FirstFrameTest,
-    ::testing::Values(FirstFrameCase{"Install", WindowMode::Install, Checking,
-                                     L"Looking up the current version.", true},
-                      FirstFrameCase{"Update", WindowMode::Update, Working, L"Downloading", true},
-                      FirstFrameCase{"Uninstall", WindowMode::Uninstall, Ready, L"", false}),
-    [](const ::testing::TestParamInfo<FirstFrameCase>& info) { return info.param.name; });
-
 // A window with nothing to paint, started hidden or minimised, starts its job
 // all the same, and once: being shown and painted later starts no second one.
-TEST_F(SetupWindowTest, AWindowNeverPaintedStillChecksOnce) {
+TEST_F(FirstPaintTest, AWindowNeverPaintedStillChecksOnce) {
     for (const DWORD style : {DWORD{0}, DWORD{WS_VISIBLE | WS_MINIMIZE}}) {
         const int before = RequestsFor(kFeedPath);
         ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(WindowMode::Install, style));
+        WatchTheFirstPaint();
         ASSERT_TRUE(PumpUntil([] { return g_app.worker.joinable(); })) << "style " << style;
+        EXPECT_FALSE(painted_) << "style " << style;
         ASSERT_TRUE(WaitForJobEnd());
         EXPECT_EQ(CurrentStatus().message, L"Ready to install.");
 
@@ -240,24 +236,30 @@ TEST_F(SetupWindowTest, AWindowNeverPaintedStillChecksOnce) {
 }
 
 // Closed before its first paint, the window ran no job: nothing was asked of
-// the server, no worker is left, and no job ended "Cancelled.". Fails where
-// creation starts the job.
-TEST_F(SetupWindowTest, ClosingBeforeTheFirstPaintLeavesNoJob) {
-    for (const WindowMode mode : {WindowMode::Install, WindowMode::Update}) {
-        ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(mode));
-        const Status first = CurrentStatus();
-        DestroyWindow(window_);
-        EXPECT_EQ(g_app.window, nullptr);
-        int exitCode = -1;
-        EXPECT_TRUE(TakeQuitMessage(exitCode));
-        EXPECT_EQ(exitCode, 0);
-        PumpFor(200);
-        EXPECT_FALSE(g_app.worker.joinable()) << ShortName(mode);
-        EXPECT_EQ(CurrentStatus().phase, first.phase) << ShortName(mode);
-        EXPECT_EQ(CurrentStatus().message, first.message) << ShortName(mode);
-    }
+// the server, no worker is left, and the status is still the first one, not
+// "Cancelled.". Fails where creation starts the job.
+TEST_P(FirstFrameTest, ClosingBeforeThePaintLeavesNoJob) {
+    const FirstFrameCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(c.mode));
+    DestroyWindow(window_);
+    EXPECT_EQ(g_app.window, nullptr);
+    int exitCode = -1;
+    EXPECT_TRUE(TakeQuitMessage(exitCode));
+    EXPECT_EQ(exitCode, 0);
+    PumpFor(200);
+    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_EQ(CurrentStatus().phase, c.phase);
+    EXPECT_EQ(CurrentStatus().message, c.message);
     EXPECT_EQ(server_.Requests().size(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, FirstFrameTest,
+    ::testing::Values(FirstFrameCase{"Install", WindowMode::Install, Checking,
+                                     L"Looking up the current version.", true},
+                      FirstFrameCase{"Update", WindowMode::Update, Working, L"Downloading", true},
+                      FirstFrameCase{"Uninstall", WindowMode::Uninstall, Ready, L"", false}),
+    [](const ::testing::TestParamInfo<FirstFrameCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
 // The primary action, cell by cell: the effect is seen in what the started

@@ -25,7 +25,7 @@ constexpr UINT_PTR kStatusTimerId = 1;
 // first, the first paint or the timer itself, starts the job, so it starts
 // once. Timer messages come only when nothing is left to paint, so the timer
 // wins only in a window that has nothing to paint (started hidden or
-// minimised), which still starts its job at once.
+// minimised), which then starts its job as soon as its messages are read.
 constexpr UINT_PTR kFirstJobTimerId = 2;
 
 // The whole window is painted on every WM_PAINT, so nothing needs erasing.
@@ -250,7 +250,8 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         EndAccessibleWindow();
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_PAINT:
-        // After EndPaint: the frame is out before the job's thread starts.
+        // The paint has ended (EndPaint hands the frame to the display), so
+        // the job's thread starts after the frame, not alongside it.
         PaintWindow(window);
         StartFirstJobIfWaiting(window);
         return 0;

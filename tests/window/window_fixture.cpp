@@ -176,7 +176,7 @@ void SetupWindowTest::TearDown() {
     FeedServerTest::TearDown();
 }
 
-void SetupWindowTest::CreateSetupWindow(WindowMode mode) {
+void SetupWindowTest::OpenSetupWindow(WindowMode mode, DWORD style) {
     g_app.uninstallMode = mode == WindowMode::Uninstall;
     g_app.updateMode = mode == WindowMode::Update;
     static const bool registered = [] {
@@ -188,10 +188,15 @@ void SetupWindowTest::CreateSetupWindow(WindowMode mode) {
         return RegisterClassW(&windowClass) != 0;
     }();
     ASSERT_TRUE(registered);
-    window_ = CreateWindowExW(WS_EX_APPWINDOW, L"MovoraSetupUnderTest", L"Movora Setup",
-                              WS_POPUP | WS_VISIBLE, 0, 0, 480, 560, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    window_ =
+        CreateWindowExW(WS_EX_APPWINDOW, L"MovoraSetupUnderTest", L"Movora Setup", WS_POPUP | style,
+                        0, 0, 480, 560, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window_, nullptr);
+}
+
+void SetupWindowTest::CreateSetupWindow(WindowMode mode) {
+    ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(mode));
+    UpdateWindow(window_);
     ASSERT_TRUE(WaitForJobEnd());
     UpdateWindow(window_);
     ASSERT_EQ(g_app.primaryButtonRect, (RECT{28, 496, 176, 532}));

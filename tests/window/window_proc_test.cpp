@@ -160,7 +160,7 @@ class FirstPaintTest : public SetupWindowTest {
         if (message == WM_PAINT && !painted_) {
             painted_ = true;
             firstFrame_ = TakePaintInputs();
-            startedBeforeThePaint_ = g_app.worker.joinable();
+            startedBeforeThePaint_ = WorkerThreadStarted();
         }
         return CallWindowProcW(original_, window, message, wParam, lParam);
     }
@@ -185,7 +185,7 @@ TEST_P(FirstFrameTest, ShowsTheFirstStatusAndStartsTheJobOnceAfterThePaint) {
     const FirstFrameCase& c = GetParam();
     SetStatus(Failed, L"Left by an earlier window.", L"");
     ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(c.mode));
-    EXPECT_FALSE(g_app.worker.joinable()) << "a job started before the first paint";
+    EXPECT_FALSE(WorkerThreadStarted()) << "a job started before the first paint";
     EXPECT_EQ(CurrentStatus().phase, c.phase);
     EXPECT_EQ(CurrentStatus().message, c.message);
 
@@ -195,7 +195,7 @@ TEST_P(FirstFrameTest, ShowsTheFirstStatusAndStartsTheJobOnceAfterThePaint) {
     EXPECT_EQ(firstFrame_.phase, c.phase);
     EXPECT_EQ(firstFrame_.statusMessage, c.message);
     EXPECT_FALSE(startedBeforeThePaint_);
-    EXPECT_EQ(g_app.worker.joinable(), c.startsJob) << "the first paint starts the first job";
+    EXPECT_EQ(WorkerThreadStarted(), c.startsJob) << "the first paint starts the first job";
 
     // Later paints, and the time for the creation's timer to have fired,
     // start nothing more.
@@ -220,7 +220,7 @@ TEST_F(FirstPaintTest, AWindowNeverPaintedStillChecksOnce) {
         const int before = RequestsFor(kFeedPath);
         ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(WindowMode::Install, style));
         WatchTheFirstPaint();
-        ASSERT_TRUE(PumpUntil([] { return g_app.worker.joinable(); })) << "style " << style;
+        ASSERT_TRUE(PumpUntil([] { return WorkerThreadStarted(); })) << "style " << style;
         EXPECT_FALSE(painted_) << "style " << style;
         ASSERT_TRUE(WaitForJobEnd());
         EXPECT_EQ(CurrentStatus().message, L"Ready to install.");
@@ -248,7 +248,7 @@ TEST_P(FirstFrameTest, ClosingBeforeThePaintLeavesNoJob) {
     EXPECT_TRUE(TakeQuitMessage(exitCode));
     EXPECT_EQ(exitCode, 0);
     PumpFor(200);
-    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_FALSE(WorkerThreadStarted());
     EXPECT_EQ(CurrentStatus().phase, c.phase);
     EXPECT_EQ(CurrentStatus().message, c.message);
     EXPECT_EQ(server_.Requests().size(), 0u);

@@ -23,6 +23,6 @@ bool BindCng(CngCalls& calls) {
 
 const CngCalls* GetCngCalls() {
     static CngCalls calls;
-    static const bool bound = BindCng(calls);
-    return bound ? &calls : nullptr;
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    return BindOnce(once, calls, BindCng);
 }

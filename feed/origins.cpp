@@ -2,12 +2,19 @@
 
 #include "feed/origins_config.h"
 
+namespace {
+
+// Built before the program starts, not at first use: a local static would
+// need the C++ library's guarded initialisation.
+const std::string g_releaseServerOrigin = MOVORA_RELEASE_SERVER_ORIGIN_UTF8;
+const std::string g_downloadOrigin = MOVORA_DOWNLOAD_ORIGIN_UTF8;
+
+} // namespace
+
 const std::string& ReleaseServerOrigin() {
-    static const std::string origin = MOVORA_RELEASE_SERVER_ORIGIN_UTF8;
-    return origin;
+    return g_releaseServerOrigin;
 }
 
 const std::string& DownloadOrigin() {
-    static const std::string origin = MOVORA_DOWNLOAD_ORIGIN_UTF8;
-    return origin;
+    return g_downloadOrigin;
 }

@@ -29,7 +29,7 @@ bool FetchInto(const std::wstring& url, HttpTransfer& transfer, std::wstring& er
 bool OffersOlderRelease(const std::wstring& version) {
     std::wstring shown;
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         shown = g_app.latestVersion;
     }
     return IsOlderVersion(version, shown) || IsOlderVersion(version, ReadInstalledVersion());
@@ -100,7 +100,7 @@ bool FetchReleaseList(std::wstring& error) {
         notes.resize(kReleaseNotesLimit);
     }
 
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.latestVersion = version;
     g_app.packageUrl = package;
     g_app.releaseNotes = notes;

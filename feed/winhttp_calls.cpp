@@ -33,6 +33,6 @@ bool BindWinHttp(WinHttpCalls& calls) {
 
 const WinHttpCalls* GetWinHttpCalls() {
     static WinHttpCalls calls;
-    static const bool bound = BindWinHttp(calls);
-    return bound ? &calls : nullptr;
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    return BindOnce(once, calls, BindWinHttp);
 }

@@ -58,7 +58,7 @@ InstallPaths PathsBelow(const std::wstring& root) {
 }
 
 Release CopyRelease() {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     return Release{g_app.packageUrl, g_app.latestVersion, g_app.packageSha256};
 }
 
@@ -219,7 +219,7 @@ bool InstallFromPackage(const Release& release, const std::wstring& packageFile,
         WriteUninstallEntry(paths.appExe, paths.setupCopy, release.version);
     } catch (...) {
     }
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.appExePath = paths.appExe;
     return true;
 }

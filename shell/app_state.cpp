@@ -16,7 +16,7 @@ void TellObserver(const std::wstring& message) {
 
 void SetJobResult(JobPhase phase, const std::wstring& message) {
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.phase = phase;
         g_app.statusMessage = message;
     }
@@ -26,7 +26,7 @@ void SetJobResult(JobPhase phase, const std::wstring& message) {
 
 void SetJobProgress(const std::wstring& message, int percent) {
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.statusMessage = message;
         g_app.progressPercent = percent;
     }

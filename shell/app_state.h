@@ -3,11 +3,12 @@
 
 #include <windows.h>
 
+#include "shell/scoped.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 
 enum JobPhase : std::int32_t {
     Checking = 0,
@@ -19,6 +20,20 @@ enum JobPhase : std::int32_t {
 
 // Posted to the window after every change of the job status; carries no data.
 constexpr UINT WM_STATUS_CHANGED = WM_APP + 1;
+
+// The lock of the guarded fields: a slim reader/writer lock, always taken
+// exclusively. Not std::mutex, whose POSIX threads layer the shipped program
+// would otherwise carry for this one lock.
+class StatusLock {
+  public:
+    void lock() { AcquireSRWLockExclusive(&lock_); }
+    bool try_lock() { return TryAcquireSRWLockExclusive(&lock_) != 0; }
+    void unlock() { ReleaseSRWLockExclusive(&lock_); }
+
+  private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+};
+using StatusGuard = std::lock_guard<StatusLock>;
 
 // Fields marked "guarded" are read and written only while statusMutex is held.
 struct AppState {
@@ -36,13 +51,13 @@ struct AppState {
     std::wstring appExePath;                                         // guarded
     std::int32_t progressPercent = 0;                                // guarded
     JobPhase phase = Checking;                                       // guarded
-    std::mutex statusMutex;
+    StatusLock statusMutex;
 
     std::atomic<bool> cancelRequested{false};
     std::atomic<bool> jobActive{false};
     // A WM_STATUS_CHANGED is posted and the window has not taken it yet.
     std::atomic<bool> notificationPending{false};
-    std::thread worker;
+    UniqueHandle worker; // the job's thread until it is joined (shell/worker_thread.h)
 
     HFONT titleFont = nullptr;
     HFONT bodyFont = nullptr;

@@ -4,43 +4,43 @@
 #include "install/install_sequence.h"
 #include "shell/app_state.h"
 #include "shell/scoped.h"
+#include "shell/worker_thread.h"
 #include "system/uninstall.h"
 
 #include <objbase.h>
 
-#include <exception>
 #include <string>
-#include <thread>
 
 namespace {
 
-// The shared start of every job. body runs on the new thread; jobActive is
-// cleared only after it has returned, that is after its final SetJobResult.
-template <typename Body>
-void StartJob(JobPhase firstPhase, const wchar_t* firstMessage, Body body) {
+// What the worker thread runs for the job in progress. Set on the UI thread
+// before the thread starts, read by it once.
+void (*g_jobBody)() = nullptr;
+
+// The worker thread's function: the bodies contain their engines' errors;
+// should the final status itself fail (no memory for its text), the job still
+// ends inactive rather than taking the process down. jobActive is cleared only
+// after the body has returned, that is after its final SetJobResult.
+void RunJob() {
+    try {
+        g_jobBody();
+    } catch (...) {
+    }
+    g_app.jobActive.store(false);
+}
+
+// The shared start of every job.
+void StartJob(JobPhase firstPhase, const wchar_t* firstMessage, void (*body)()) {
     if (g_app.jobActive.load()) {
         return;
     }
-    if (g_app.worker.joinable()) {
-        g_app.worker.join();
-    }
+    JoinWorkerThread();
     g_app.cancelRequested.exchange(false);
     SetJobResult(firstPhase, firstMessage);
     g_app.jobActive.store(true);
-    try {
-        g_app.worker = std::thread([body] {
-            // The bodies contain their engines' errors; should the final
-            // status itself fail (no memory for its text), the job still
-            // ends inactive rather than taking the process down.
-            try {
-                body();
-            } catch (...) {
-            }
-            g_app.jobActive.store(false);
-        });
-    } catch (const std::exception&) {
-        // No thread (std::system_error, or no memory for its state): the
-        // status already shows the job as started, so say it did not.
+    g_jobBody = body;
+    if (!StartWorkerThread(RunJob)) {
+        // The status already shows the job as started, so say it did not.
         SetJobResult(Failed, kJobStartFailedMessage);
         g_app.jobActive.store(false);
     }
@@ -88,9 +88,7 @@ void StartUninstallJob() {
 
 void CancelAndJoinWorker() {
     g_app.cancelRequested.exchange(true);
-    if (g_app.worker.joinable()) {
-        g_app.worker.join();
-    }
+    JoinWorkerThread();
 }
 
 void CheckAndInstallJob(bool install) {

@@ -17,7 +17,7 @@ void StartCheckOrInstallJob(bool install);
 void StartUninstallJob();
 
 // UI thread only. Raises the cancel flag and blocks until the worker thread, if
-// any, has ended; leaves g_app.worker empty (not joinable).
+// any, has ended; leaves g_app.worker empty.
 void CancelAndJoinWorker();
 
 // Worker thread bodies. The check job fetches the release list and ends in

@@ -36,3 +36,28 @@ bool BindEntryPoint(HMODULE module, const char* name, Function& target) {
     target = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     return target != nullptr;
 }
+
+// Binds a table of entry points once per process: the first caller runs
+// bind(calls) while any other caller waits for it; every caller then gets
+// &calls when bind returned true, null when it returned false (never tried
+// again). Windows' one-time initialisation keeps the answer, rather than a
+// guarded local static, whose C++ library support brings in its POSIX threads
+// layer.
+template <typename Calls>
+const Calls* BindOnce(INIT_ONCE& once, Calls& calls, bool (*bind)(Calls&)) {
+    struct Context {
+        Calls* calls;
+        bool (*bind)(Calls&);
+    };
+    Context context{&calls, bind};
+    void* answer = nullptr; // &calls or null: aligned, as the stored value must be
+    const BOOL ran = InitOnceExecuteOnce(
+        &once,
+        [](INIT_ONCE*, void* parameter, void** stored) -> BOOL {
+            auto* context = static_cast<Context*>(parameter);
+            *stored = context->bind(*context->calls) ? context->calls : nullptr;
+            return TRUE;
+        },
+        &context, &answer);
+    return ran ? static_cast<const Calls*>(answer) : nullptr;
+}

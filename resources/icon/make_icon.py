@@ -3,9 +3,11 @@
 
 Uses the standard library only. Each pixel is sampled 4 x 4 times and the
 shape coverage is blended over what was painted before, so small sizes stay
-smooth. Images up to 64 pixels are stored as 32-bit BMP entries (BGRA plus an
-AND mask); the 256-pixel image is a 32-bit RGBA PNG, as Windows expects for
-that size, which keeps the executable small.
+smooth. Every size is stored as a 32-bit RGBA PNG entry (8 bits a channel,
+colour type 6, so Windows keeps the alpha): Windows 10 reads PNG images at
+every size of an icon group, and they take far fewer bytes than BMP entries.
+Each image is filtered the way that compresses smallest at zlib level 9: flat
+artwork packs best unfiltered, blends and gradients with a predicting filter.
 """
 import json
 import struct
@@ -81,36 +83,54 @@ def render(shapes, size):
     return rows
 
 
-def bmp_entry(rows, size):
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    pixels = bytearray()
-    for row in reversed(rows):  # bottom-up
-        for r, g, b, a in row:
-            pixels += bytes((b, g, r, a))
-    mask_stride = ((size + 31) // 32) * 4
-    mask = bytearray()
-    for row in reversed(rows):
-        bits = bytearray(mask_stride)
-        for x, (_, _, _, a) in enumerate(row):
-            if a == 0:
-                bits[x // 8] |= 0x80 >> (x % 8)
-        mask += bits
-    return header + bytes(pixels) + bytes(mask)
+def paeth(a, b, c):
+    p = a + b - c
+    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+    if pa <= pb and pa <= pc:
+        return a
+    return b if pb <= pc else c
+
+
+def png_filter(kind, line, prev):
+    """Returns the filter byte and `line` filtered by PNG filter `kind` (0-4)
+    against the unfiltered line above, `prev`."""
+    out = bytearray([kind])
+    for i, x in enumerate(line):
+        a = line[i - 4] if i >= 4 else 0  # the same channel one pixel left
+        b = prev[i]
+        c = prev[i - 4] if i >= 4 else 0
+        predictor = (0, a, b, (a + b) // 2, paeth(a, b, c))[kind]
+        out.append((x - predictor) & 0xFF)
+    return bytes(out)
+
+
+def png_candidates(rows):
+    """Returns the filtered image data to try: each of the five filters on
+    every line, and the usual per-line choice of the filter whose output has
+    the smallest sum of absolute (signed) byte values."""
+    lines = [bytes(channel for pixel in row for channel in pixel) for row in rows]
+    above = [bytes(len(lines[0]))] + lines[:-1]
+    per_line = [[png_filter(kind, line, prev) for kind in range(5)]
+                for line, prev in zip(lines, above)]
+    candidates = [b"".join(options[kind] for options in per_line) for kind in range(5)]
+
+    def signed_sum(filtered):
+        return sum(min(v, 256 - v) for v in filtered[1:])
+
+    candidates.append(b"".join(min(options, key=signed_sum) for options in per_line))
+    return candidates
 
 
 def png_entry(rows, size):
+    """Returns the smallest PNG of `rows` among png_candidates at zlib level 9."""
     def chunk(kind, data):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
 
-    raw = bytearray()
-    for row in rows:
-        raw.append(0)  # no filter
-        for pixel in row:
-            raw += bytes(pixel)
+    data = min((zlib.compress(raw, 9) for raw in png_candidates(rows)), key=len)
     header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
-            + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+            + chunk(b"IDAT", data) + chunk(b"IEND", b""))
 
 
 def main():
@@ -118,8 +138,7 @@ def main():
     art = json.loads((here / "movora-icon.json").read_text())
     images = []
     for size in art["sizes"]:
-        encode = png_entry if size >= 256 else bmp_entry
-        images.append((size, encode(render(art["shapes"], size), size)))
+        images.append((size, png_entry(render(art["shapes"], size), size)))
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for size, data in images:

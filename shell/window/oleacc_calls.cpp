@@ -48,8 +48,8 @@ const OleaccCalls* GetOleaccCalls() {
         return replacement;
     }
     static OleaccCalls calls;
-    static const bool bound = BindOleacc(calls);
-    return bound ? &calls : nullptr;
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    return BindOnce(once, calls, BindOleacc);
 }
 
 void ReplaceOleaccCalls(const OleaccCalls* calls) {

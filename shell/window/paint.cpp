@@ -101,7 +101,7 @@ PaintInputs TakePaintInputs() {
     in.buttonFont = g_app.buttonFont;
     in.dpi = g_app.dpi;
     in.palette = CurrentPalette();
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     in.phase = g_app.phase;
     in.statusMessage = g_app.statusMessage;
     in.releaseNotes = g_app.releaseNotes;

@@ -25,7 +25,7 @@ void PrimaryAction() {
     JobPhase phase = Checking;
     bool hasPackage = false;
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         phase = g_app.phase;
         hasPackage = !g_app.packageUrl.empty();
     }
@@ -67,7 +67,7 @@ std::wstring ParentFolder(const std::wstring& path) {
 void StartAppFromItsFolder() {
     std::wstring exePath;
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         exePath = g_app.appExePath;
     }
     if (exePath.empty()) {

@@ -15,6 +15,19 @@ namespace {
 
 constexpr UINT_PTR kStatusTimerId = 1;
 
+// The first job waits for the first frame. Started inside creation, its thread
+// bound the transfer's system libraries while the UI thread painted, and the
+// first frame came late. So creation only sets the job's first status (the
+// first frame and the accessible object show it, and the starter later sets
+// the same one), and the job starts right after the first paint.
+//
+// This timer is pending from creation until the job starts: whoever kills it
+// first, the first paint or the timer itself, starts the job, so it starts
+// once. Timer messages come only when nothing is left to paint, so the timer
+// wins only in a window that has nothing to paint (started hidden or
+// minimised), which then starts its job as soon as its messages are read.
+constexpr UINT_PTR kFirstJobTimerId = 2;
+
 // The whole window is painted on every WM_PAINT, so nothing needs erasing.
 void RepaintAll(HWND window) {
     InvalidateRect(window, nullptr, FALSE);
@@ -24,7 +37,30 @@ POINT PointFromLParam(LPARAM lParam) {
     return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
 }
 
-// The first job starts here, before CreateWindowExW returns to start-up.
+// The job that the window opens with, by mode; uninstall mode has none.
+void StartFirstJob() {
+    StartCheckOrInstallJob(CurrentWindowMode() == WindowMode::Update);
+}
+
+// Called after every paint and by the first-job timer: starts the first job
+// if it still waits (see kFirstJobTimerId).
+void StartFirstJobIfWaiting(HWND window) {
+    if (KillTimer(window, kFirstJobTimerId)) {
+        StartFirstJob();
+    }
+}
+
+// Shows the first job's status, then lets the first paint start the job.
+// Without a timer nothing would start it in a window that is never painted:
+// it then starts at once.
+void AwaitFirstPaint(HWND window, JobPhase phase, const wchar_t* message) {
+    SetJobResult(phase, message);
+    if (SetTimer(window, kFirstJobTimerId, USER_TIMER_MINIMUM, nullptr) == 0) {
+        StartFirstJob();
+    }
+}
+
+// Sets what the first frame shows; the first job starts after that frame.
 LRESULT OnCreate(HWND window) {
     // A notification left pending by an earlier window will never arrive.
     TakeStatusNotification();
@@ -37,10 +73,10 @@ LRESULT OnCreate(HWND window) {
         SetJobResult(Ready, L"");
         break;
     case WindowMode::Update:
-        StartCheckOrInstallJob(true);
+        AwaitFirstPaint(window, Working, L"Downloading");
         break;
     case WindowMode::Install:
-        StartCheckOrInstallJob(false);
+        AwaitFirstPaint(window, Checking, L"Looking up the current version.");
         break;
     }
     // What the window first shows is the baseline of later announcements.
@@ -167,7 +203,7 @@ void TakeStatusChange(HWND window) {
     JobPhase phase = Checking;
     bool hasApp = false;
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         phase = g_app.phase;
         hasApp = !g_app.appExePath.empty();
     }
@@ -196,6 +232,8 @@ LRESULT OnTimer(HWND window, WPARAM timerId) {
     if (timerId == kStatusTimerId) {
         KillTimer(window, kStatusTimerId);
         TakeStatusChange(window);
+    } else if (timerId == kFirstJobTimerId) {
+        StartFirstJobIfWaiting(window);
     }
     return 0;
 }
@@ -212,7 +250,10 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         EndAccessibleWindow();
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_PAINT:
+        // The paint has ended (EndPaint hands the frame to the display), so
+        // the job's thread starts after the frame, not alongside it.
         PaintWindow(window);
+        StartFirstJobIfWaiting(window);
         return 0;
     case WM_NCHITTEST:
         return OnNcHitTest(window, lParam);

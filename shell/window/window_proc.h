@@ -13,6 +13,7 @@ inline constexpr wchar_t kWindowTitle[] = L"Movora Setup";
 inline constexpr UINT kStatusIntervalMs = 33;
 
 // One small handler per message; every other message goes to DefWindowProcW.
-// Creation starts the first job by mode, destruction cancels and joins it and
-// ends the message loop with exit code 0.
+// Creation shows the first job's status by mode and the first paint starts
+// the job (a window never painted starts it on a timer); destruction cancels
+// and joins it and ends the message loop with exit code 0.
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -710,7 +710,7 @@ class HttpProgressTest : public HttpGetTest {
         ASSERT_NE(window_, nullptr);
         TakeStatusNotification();
         g_app.window = window_;
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.statusMessage = L"before";
         g_app.progressPercent = 55;
     }
@@ -741,7 +741,7 @@ class HttpProgressTest : public HttpGetTest {
                 ++seen.notifications;
                 // As the window does: take it before reading the status.
                 TakeStatusNotification();
-                std::lock_guard<std::mutex> lock(g_app.statusMutex);
+                StatusGuard lock(g_app.statusMutex);
                 seen.percents.push_back(g_app.progressPercent);
             }
         };
@@ -751,7 +751,7 @@ class HttpProgressTest : public HttpGetTest {
         }
         worker.join();
         take();
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         seen.lastMessage = g_app.statusMessage;
         seen.lastPercent = g_app.progressPercent;
         return seen;

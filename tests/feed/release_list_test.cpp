@@ -155,7 +155,7 @@ class ReleaseListTest : public ::testing::Test {
 
     static void SetRelease(const std::wstring& version, const std::wstring& package,
                            const std::wstring& notes, const std::wstring& sha) {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.latestVersion = version;
         g_app.packageUrl = package;
         g_app.releaseNotes = notes;
@@ -165,7 +165,7 @@ class ReleaseListTest : public ::testing::Test {
         std::wstring version, package, notes, sha;
     };
     static Release CurrentRelease() {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         return Release{g_app.latestVersion, g_app.packageUrl, g_app.releaseNotes,
                        g_app.packageSha256};
     }
@@ -509,14 +509,28 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { return WithSignature([](std::string s) { return s.substr(0, 126); }); },
                     kNotSigned},
         RefusedCase{"OverlongSignature",
-                    [] { return WithSignature([](std::string s) { return s + "00"; }); },
+                    [] { return WithSignature([](std::string s) { return s.append("00"); }); },
                     kNotSigned},
-        RefusedCase{
-            "NonHexSignature",
-            [] { return WithSignature([](std::string s) { return s.replace(70, 1, "g"); }); },
-            kNotSigned},
+        RefusedCase{"NonHexSignature",
+                    [] {
+                        return WithSignature([](const std::string& s) {
+                            std::string changed = s.substr(0, 70);
+                            changed += 'g';
+                            changed += s.substr(71);
+                            return changed;
+                        });
+                    },
+                    kNotSigned},
         RefusedCase{"SignatureWithBlanks",
-                    [] { return WithSignature([](std::string s) { return " " + s + " "; }); },
+                    [] {
+                        return WithSignature([](const std::string& s) {
+                            // Appended: GCC 12 wrongly warns about " " + s + " " in C++20.
+                            std::string padded(1, ' ');
+                            padded += s;
+                            padded += ' ';
+                            return padded;
+                        });
+                    },
                     kNotSigned},
         RefusedCase{"EmptySignature",
                     [] {

@@ -55,14 +55,14 @@ class HostileServerTest : public ::testing::Test {
 
     static void StoreRelease(const wchar_t* version, const wchar_t* package, const wchar_t* notes,
                              const wchar_t* sha) {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.latestVersion = version;
         g_app.packageUrl = package;
         g_app.releaseNotes = notes;
         g_app.packageSha256 = sha;
     }
     static void ExpectReleaseKept() {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         EXPECT_EQ(g_app.latestVersion, L"kept version");
         EXPECT_EQ(g_app.packageUrl, L"kept package");
         EXPECT_EQ(g_app.releaseNotes, L"kept notes");

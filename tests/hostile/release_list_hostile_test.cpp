@@ -334,12 +334,12 @@ class FetchHostileTest : public ::testing::Test {
         }
     };
     static Release Current() {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         return Release{g_app.latestVersion, g_app.packageUrl, g_app.releaseNotes,
                        g_app.packageSha256};
     }
     static void Store(const Release& release) {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.latestVersion = release.version;
         g_app.packageUrl = release.package;
         g_app.releaseNotes = release.notes;

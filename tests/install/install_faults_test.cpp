@@ -75,7 +75,7 @@ class FileFaultTest : public SequenceTest, public ::testing::WithParamInterface<
         }
         oldEntry_ = PictureOfKey(kUninstallEntryKey);
         {
-            std::lock_guard<std::mutex> lock(g_app.statusMutex);
+            StatusGuard lock(g_app.statusMutex);
             g_app.appExePath.clear();
         }
         if (GetParam().halfRemovedPrevious) {
@@ -94,7 +94,7 @@ class FileFaultTest : public SequenceTest, public ::testing::WithParamInterface<
             return;
         }
         EXPECT_EQ(AppExePathInState(), L"");
-        EXPECT_EQ(kSentences.count(error_), 1u) << fs::path(error_).u8string();
+        EXPECT_EQ(kSentences.count(error_), 1u) << testing_support::Utf8Text(error_);
         EXPECT_EQ(PictureOfKey(kUninstallEntryKey), oldEntry_) << "the Uninstall entry changed";
         if (GetParam().update) {
             EXPECT_EQ(DigestTree(AppFolder()), oldApp_) << "the old release is not whole";
@@ -109,7 +109,7 @@ class FileFaultTest : public SequenceTest, public ::testing::WithParamInterface<
     void ExpectNextRunInstalls() {
         holder_.reset();
         file_faults::Disarm();
-        EXPECT_TRUE(Install()) << fs::path(error_).u8string();
+        EXPECT_TRUE(Install()) << testing_support::Utf8Text(error_);
         EXPECT_EQ(DigestTree(AppFolder()), release_.expectedApp);
     }
 
@@ -130,7 +130,7 @@ TEST_P(FileFaultTest, EachRefusedCallEndsSoundly) {
         file_faults::Disarm();
         if (made <= call) {
             // The run ended before that call: every call has had its turn.
-            EXPECT_TRUE(installed) << fs::path(error_).u8string();
+            EXPECT_TRUE(installed) << testing_support::Utf8Text(error_);
             break;
         }
         ExpectSoundOutcome(installed);
@@ -250,7 +250,7 @@ class HeldFileTest : public SequenceTest {
         oldEntry_ = PictureOfKey(kUninstallEntryKey);
         fs::create_directories(Staging());
         testing_support::WriteFileBytes(Staging() + L"\\earlier.txt", "left by an earlier run");
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.appExePath.clear();
     }
 
@@ -276,8 +276,8 @@ class HeldFileTest : public SequenceTest {
                 }
             }
         }
-        EXPECT_GE(found, 0) << "no call " << fs::path(operation).u8string() << " "
-                            << fs::path(path).u8string();
+        EXPECT_GE(found, 0) << "no call " << testing_support::Utf8Text(operation) << " "
+                            << testing_support::Utf8Text(path);
         return found;
     }
 
@@ -326,7 +326,7 @@ TEST_P(HeldCallTest, WaitsForTheFileAndGivesUpOnlyWhenTheTimeIsUp) {
         SCOPED_TRACE("refused three times with error " + std::to_string(c.letThrough));
         Prepare();
         file_faults::Arm(call, c.letThrough, 3);
-        EXPECT_TRUE(Install()) << fs::path(error_).u8string();
+        EXPECT_TRUE(Install()) << testing_support::Utf8Text(error_);
         EXPECT_GE(file_faults::AttemptsOfArmedCall(), 4);
         file_faults::Disarm();
         ExpectInstalled(release_);
@@ -346,7 +346,7 @@ TEST_P(HeldCallTest, WaitsForTheFileAndGivesUpOnlyWhenTheTimeIsUp) {
             EXPECT_GE(took + 32, kHeldFileRetryMs) << "gave up before the time was up";
         }
         if (c.sentence == nullptr) {
-            EXPECT_TRUE(installed) << fs::path(error_).u8string();
+            EXPECT_TRUE(installed) << testing_support::Utf8Text(error_);
             EXPECT_EQ(DigestTree(AppFolder()), release_.expectedApp);
         } else {
             EXPECT_FALSE(installed);

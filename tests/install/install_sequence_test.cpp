@@ -32,9 +32,7 @@ using testing_support::StartedProcess;
 
 namespace {
 
-std::string Text(const std::wstring& wide) {
-    return fs::path(wide).u8string();
-}
+using testing_support::Utf8Text;
 
 class InstallSequenceTest : public SequenceTest {};
 
@@ -57,7 +55,7 @@ TEST_P(FreshInstallTest, InstallsAndRegistersWithoutClosingAnything) {
     Publish(release);
     StatusRecorder recorder;
 
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     EXPECT_EQ(error_, L"");
     ExpectInstalled(release);
     EXPECT_TRUE(fs::exists(DesktopFolder() + L"\\Movora.lnk"));
@@ -78,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(InstallSequenceTest, TwoSubfoldersInstallOneWholeAndDropTheRest) {
     TestRelease release = MakeRelease("2.0", Layout::TwoSubfolders);
     Publish(release);
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     // Exactly one of the two folders, whole: the one Windows listed first.
     const Tree first = PlaceRelease(MakeRelease("2.0", Layout::Top), Root(L"expected-first"));
     const Tree second =
@@ -96,7 +94,7 @@ TEST_F(InstallSequenceTest, UpdateOverARunningAppThatQuits) {
     ASSERT_TRUE(app.process);
     StatusRecorder recorder;
 
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     EXPECT_EQ(testing_support::WaitForExitCode(app.process.get(), 0), 0u) << "it should have quit";
     EXPECT_TRUE(recorder.Saw(L"Closing Movora"));
     // The wrapping folder became the app folder; the loose files beside it went.
@@ -111,9 +109,9 @@ TEST_F(InstallSequenceTest, UpdateKeepsTheAppsDataAndExtraEntries) {
         testing_support::WriteFileBytes(Root(file), "kept");
     }
     Publish(MakeRelease("2.0", Layout::Top));
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     for (const wchar_t* file : {L"logs\\a.log", L"settings.json", L"MovoraSetup.exe.old"}) {
-        EXPECT_EQ(testing_support::ReadFileBytes(Root(file)), "kept") << Text(file);
+        EXPECT_EQ(testing_support::ReadFileBytes(Root(file)), "kept") << Utf8Text(file);
     }
 }
 
@@ -164,7 +162,7 @@ TEST_P(ChecksumTest, DecidesWhetherThePackageIsUsed) {
     testing_support::WriteFileBytes(Staging() + L"\\earlier.txt", "left by an earlier run");
     StatusRecorder recorder;
 
-    EXPECT_EQ(Install(), c.installs) << Text(error_);
+    EXPECT_EQ(Install(), c.installs) << Utf8Text(error_);
     EXPECT_EQ(recorder.Saw(L"Checking the download"), c.checks);
     if (c.installs) {
         ExpectInstalled(release);
@@ -225,11 +223,11 @@ TEST_F(InstallSequenceTest, RedirectedPackageUrlStillInstalls) {
                          "/releases/Movora-2.0.zip\r\n";
     server_.Script("/download/latest.zip", moved);
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.packageUrl = server_.Url("/download/latest.zip");
     }
 
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     ExpectInstalled(release);
     ASSERT_EQ(server_.Requests().size(), 2u);
     EXPECT_EQ(server_.Requests()[1].target, "/releases/Movora-2.0.zip");
@@ -421,7 +419,7 @@ TEST_P(LeftoverFolderTest, StopsTheUpdateUntilTheFileIsClosed) {
 
     // Once the file is closed, the next run clears the leftover and installs.
     holder.reset();
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     ExpectInstalled(MakeRelease("2.0", Layout::Top));
 }
 
@@ -478,7 +476,7 @@ TEST_P(InterruptedSwapTest, OldReleaseComesBackBeforeTheDownload) {
     }
 
     if (c.downloadWorks) {
-        ASSERT_TRUE(Install()) << Text(error_);
+        ASSERT_TRUE(Install()) << Utf8Text(error_);
         ExpectInstalled(release);
     } else {
         EXPECT_FALSE(Install());
@@ -535,12 +533,13 @@ TEST_P(HostileVersionTest, DownloadStaysInTheTemporaryFolderAndTheVersionIsKept)
     Publish(release, server_, "/releases/hostile.zip");
     SetVersion(version);
 
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     EXPECT_EQ(ReadRegistryValue(kUninstallEntryKey, L"DisplayVersion").Text(), version);
     EXPECT_EQ(DigestTree(AppFolder()), release.expectedApp);
     EXPECT_TRUE(PackageFilesInTemp().empty());
     if (outside) {
-        EXPECT_EQ(testing_support::ReadFileBytes(naive), "not the setup program's") << Text(naive);
+        EXPECT_EQ(testing_support::ReadFileBytes(naive), "not the setup program's")
+            << Utf8Text(naive);
         fs::remove(naive);
     }
 }
@@ -633,13 +632,13 @@ TEST_F(OriginsTest, FailedDownloadIsRetriedOnceThroughTheDownloadOrigin) {
     const TestRelease release = MakeRelease("2.0", Layout::Top);
     Publish(release, downloadServer_);
     const std::wstring sha = [] {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         return g_app.packageSha256;
     }();
     PackageOnReleaseServer(503);
     SetChecksum(sha);
 
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     ExpectInstalled(release);
     EXPECT_EQ(releaseServer_.Requests().size(), 1u);
     ASSERT_EQ(downloadServer_.Requests().size(), 1u);
@@ -726,7 +725,7 @@ class SignedOriginsTest : public OriginsTest {
             "Signed.", Sha256Hex(package.body)};
     }
     static std::pair<JobPhase, std::wstring> JobStatus() {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         return {g_app.phase, g_app.statusMessage};
     }
 
@@ -935,7 +934,7 @@ TEST_P(HeldMomentTest, UpdateWaitsAndLeavesNothingBehind) {
         scanner = std::move(hold.scanner());
     }
     ASSERT_TRUE(scanner.process) << "the scanner never took hold";
-    EXPECT_TRUE(installed) << Text(error_);
+    EXPECT_TRUE(installed) << Utf8Text(error_);
     ExpectInstalled(release);
     EXPECT_EQ(testing_support::WaitForExitCode(scanner.process.get(), 10000), 0u)
         << "the scanner could not hold its file";
@@ -971,13 +970,13 @@ TEST_F(InstallSequenceTest, RefusalsAfterTheSwapStillEndInstalled) {
         InstallEarlier(MakeRelease("1.0", Layout::Top));
         Publish(release);
         {
-            std::lock_guard<std::mutex> lock(g_app.statusMutex);
+            StatusGuard lock(g_app.statusMutex);
             g_app.appExePath.clear();
         }
     };
     prepare();
     file_faults::Arm(-1, ERROR_SUCCESS);
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     const long calls = file_faults::CallsSinceArmed();
     // Each call is refused for all its attempts: a short time for held files
     // keeps the calls that try again from waiting out the real one each run.
@@ -994,7 +993,7 @@ TEST_F(InstallSequenceTest, RefusalsAfterTheSwapStillEndInstalled) {
             break; // the refusal came before the swap
         }
         ++afterSwap;
-        EXPECT_TRUE(installed) << Text(error_);
+        EXPECT_TRUE(installed) << Utf8Text(error_);
         EXPECT_EQ(AppExePathInState(), AppExePath());
     }
     EXPECT_GT(afterSwap, 0) << "no file call came after the swap";

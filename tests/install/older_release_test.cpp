@@ -54,8 +54,9 @@ class ReplayedListTest : public SequenceTest, public ::testing::WithParamInterfa
         ScriptedResponse package;
         package.body = ZipBytes(release.entries);
         server_.Script(path, package);
-        const ReleaseListValues values{release.version, fs::path(server_.Url(path)).u8string(),
-                                       "Signed.", Sha256Hex(package.body)};
+        const ReleaseListValues values{release.version,
+                                       testing_support::Utf8Text(server_.Url(path)), "Signed.",
+                                       Sha256Hex(package.body)};
         server_.Script(kListPath,
                        ScriptedResponse{200, testing_support::SignedReleaseList(values)});
         return path;
@@ -66,7 +67,7 @@ class ReplayedListTest : public SequenceTest, public ::testing::WithParamInterfa
                                               [&](const auto& r) { return r.target == path; }));
     }
     static std::pair<JobPhase, std::wstring> JobStatus() {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         return {g_app.phase, g_app.statusMessage};
     }
 
@@ -99,7 +100,7 @@ TEST_P(ReplayedListTest, InstallsOnlyWhatIsNotOlderThanTheInstalledRelease) {
         EXPECT_EQ(server_.Requests().size(), 1u) << "only the list may be fetched";
         ExpectOldReleaseKept(old, oldEntry);
         EXPECT_FALSE(fs::exists(Staging()));
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         EXPECT_EQ(g_app.latestVersion, L"") << "a refused list's values were taken";
         EXPECT_EQ(g_app.packageUrl, L"");
     }

@@ -118,7 +118,7 @@ TEST_P(HeldPackageTest, AnotherProcessCannotChangeIt) {
         SetStatusObserver(TamperAtStatus);
     }
 
-    EXPECT_TRUE(Install()) << fs::path(error_).u8string();
+    EXPECT_TRUE(Install()) << testing_support::Utf8Text(error_);
 
     const std::map<std::string, DWORD> report = ReadReport(report_);
     for (const char* way : kWays) {

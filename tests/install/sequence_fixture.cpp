@@ -294,7 +294,7 @@ void SequenceTest::SetUp() {
     RemovePackageFiles();
     SetRelease(L"", L"", L"");
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.appExePath.clear();
     }
     ASSERT_TRUE(server_.Start());
@@ -329,25 +329,25 @@ void SequenceTest::Publish(const TestRelease& release, HttpTestServer& server,
 }
 
 void SequenceTest::SetChecksum(const std::wstring& sha256) {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.packageSha256 = sha256;
 }
 
 void SequenceTest::SetVersion(const std::wstring& version) {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.latestVersion = version;
 }
 
 void SequenceTest::SetRelease(const std::wstring& packageUrl, const std::wstring& version,
                               const std::wstring& sha256) {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.packageUrl = packageUrl;
     g_app.latestVersion = version;
     g_app.packageSha256 = sha256;
 }
 
 std::wstring SequenceTest::AppExePathInState() {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     return g_app.appExePath;
 }
 

@@ -23,9 +23,7 @@ namespace {
 const std::string kEarlierSetup = "MZ the setup copy an earlier install left\n";
 const std::string kCarriedSetup = "MZ the setup program the new release carries\n";
 
-std::string Text(const std::wstring& wide) {
-    return fs::path(wide).u8string();
-}
+using testing_support::Utf8Text;
 
 std::string RunningProgramBytes() {
     return ReadFileBytes(testing_support::BuiltProgram(L"install_sequence_tests.exe"));
@@ -131,7 +129,7 @@ TEST_P(SetupCopySourceTest, TheCarriedProgramOrElseTheRunningOne) {
     }
     Publish(release);
 
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     EXPECT_EQ(DigestTree(AppFolder()), release.expectedApp);
     EXPECT_EQ(WhichAt(SetupCopy()), c.expectCarried ? "carried" : "running");
     EXPECT_FALSE(fs::exists(Aside())) << "the setup copy moved aside stayed";
@@ -169,14 +167,14 @@ TEST_F(SetupCopyTest, HeldSetupCopyStaysAndTheNextInstallReplacesIt) {
     const TestRelease release = PrepareUpdate();
     {
         const UniqueHandle holder = HoldOpen(SetupCopy());
-        ASSERT_TRUE(Install()) << Text(error_);
+        ASSERT_TRUE(Install()) << Utf8Text(error_);
     }
     ExpectInstalledRelease(release);
     EXPECT_EQ(WhichAt(SetupCopy()), "earlier");
     EXPECT_FALSE(fs::exists(Incoming()));
     EXPECT_FALSE(fs::exists(Aside()));
 
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     EXPECT_EQ(WhichAt(SetupCopy()), "carried");
     EXPECT_FALSE(fs::exists(Aside()));
 }
@@ -192,7 +190,7 @@ TEST_F(SetupCopyTest, SetupCopyLeftAsideIsPutBackFirst) {
     fs::create_directories(Incoming());
     WriteFileBytes(Incoming() + L"\\in the way.txt", "x");
 
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     ExpectInstalledRelease(release);
     EXPECT_EQ(WhichAt(SetupCopy()), "earlier");
     EXPECT_FALSE(fs::exists(Aside()));
@@ -212,7 +210,7 @@ TEST_P(RefusedCallsTest, NeverLoseTheSetupCopy) {
     const bool pair = GetParam();
     const TestRelease release = PrepareUpdate();
     file_faults::Arm(-1, ERROR_SUCCESS);
-    ASSERT_TRUE(Install()) << Text(error_);
+    ASSERT_TRUE(Install()) << Utf8Text(error_);
     const long calls = file_faults::CallsSinceArmed();
     // Every attempt of a refused call is refused: held-file errors would
     // otherwise be tried again for the whole held-file time on every run.
@@ -234,7 +232,7 @@ TEST_P(RefusedCallsTest, NeverLoseTheSetupCopy) {
             break; // the refusal came before the swap
         }
         ++afterSwap;
-        EXPECT_TRUE(installed) << Text(error_);
+        EXPECT_TRUE(installed) << Utf8Text(error_);
         const std::string setupCopy = WhichAt(SetupCopy());
         if (pair && setupCopy == "none") {
             EXPECT_EQ(WhichAt(Aside()), "earlier") << "the earlier setup copy is lost";
@@ -242,7 +240,7 @@ TEST_P(RefusedCallsTest, NeverLoseTheSetupCopy) {
             EXPECT_TRUE(setupCopy == "earlier" || setupCopy == "carried") << setupCopy;
         }
 
-        ASSERT_TRUE(Install()) << "the next run: " << Text(error_);
+        ASSERT_TRUE(Install()) << "the next run: " << Utf8Text(error_);
         EXPECT_EQ(WhichAt(SetupCopy()), "carried") << "after the next run";
         EXPECT_FALSE(fs::exists(Aside())) << "after the next run";
         EXPECT_FALSE(fs::exists(Incoming())) << "after the next run";

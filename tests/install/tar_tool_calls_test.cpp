@@ -74,7 +74,7 @@ TEST_P(UnknownSystemFolderTest, FailsWithoutRunningATarFromTheDriveRoot) {
     ScopeExit restore([&] { SetCurrentDirectoryW(previous); });
     const std::wstring planted = temp_.path().substr(0, 3) + L"tar.exe";
     if (!CopyFileW(BuiltProgram(L"tar.exe").c_str(), planted.c_str(), FALSE)) {
-        GTEST_SKIP() << "cannot place a file at " << fs::path(planted).u8string();
+        GTEST_SKIP() << "cannot place a file at " << testing_support::Utf8Text(planted);
     }
     ScopeExit removePlanted([&] { DeleteFileW(planted.c_str()); });
 

@@ -3,7 +3,9 @@
 
   shipped_binary_check.py symbols <unstripped MovoraSetup.exe>
       fails when the program links std::filesystem or the iostreams (with them
-      comes the C++ locale machinery, most of a megabyte).
+      comes the C++ locale machinery, most of a megabyte), or the library
+      pieces the program replaces: the POSIX threads layer and the library's
+      error classes with their copy-on-write strings.
   shipped_binary_check.py size <stripped release MovoraSetup.exe> <limit in bytes> [<link map>]
       fails when the stripped release build is larger than the limit, and then
       says where the bytes go: the executable's sections and, from the release
@@ -18,6 +20,16 @@ import sys
 HEAVY = re.compile(
     r"std::(__cxx11::)?(filesystem::|basic_[io]?fstream|basic_filebuf|basic_[io]stream"
     r"|basic_ios<|basic_[io]?stringstream|ios_base|locale::|(w)?cout|(w)?cerr)")
+
+# Names that come only with what the program replaces by its own pieces: the
+# POSIX threads layer (std::thread, std::mutex, guarded statics, emulated
+# thread-locals; the mutex of the runtime's emergency exception memory stays)
+# and the error classes whose messages are copy-on-write strings.
+REPLACED = re.compile(
+    r"^(pthread_(create|key_create|once|cond_wait)\b|__emutls_get_address$"
+    r"|__cxa_guard_acquire$|std::(logic_error|runtime_error|system_error|length_error"
+    r"|out_of_range|thread::)|std::basic_string<char, std::char_traits<char>, "
+    r"std::allocator<char> >::_Rep::)")
 
 
 def check_symbols(exe):
@@ -35,7 +47,14 @@ def check_symbols(exe):
         for name in heavy[:15]:
             print("   ", name)
         return 1
-    print(f"{exe}: {len(symbols)} symbols, none of std::filesystem or the iostreams")
+    replaced = sorted({s for s in symbols if REPLACED.search(s)})
+    if replaced:
+        print(f"{exe} links {len(replaced)} symbols of library pieces the program replaces, e.g.:")
+        for name in replaced[:15]:
+            print("   ", name)
+        return 1
+    print(f"{exe}: {len(symbols)} symbols, none of std::filesystem, the iostreams or the "
+          "library pieces the program replaces")
     return 0
 
 

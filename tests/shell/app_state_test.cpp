@@ -19,7 +19,7 @@ class JobStatusTest : public ::testing::Test {
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(window_, nullptr);
         TakeStatusNotification();
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.phase = Checking;
         g_app.statusMessage = L"Looking up the current version.";
         g_app.progressPercent = 0;
@@ -63,7 +63,7 @@ TEST_F(JobStatusTest, StartsWithTheCheckingStatus) {
     EXPECT_EQ(fresh.dpi, 96u);
     EXPECT_FALSE(fresh.cancelRequested.load());
     EXPECT_FALSE(fresh.jobActive.load());
-    EXPECT_FALSE(fresh.worker.joinable());
+    EXPECT_FALSE(fresh.worker);
     EXPECT_EQ(WM_STATUS_CHANGED, 0x8001u);
 }
 
@@ -72,7 +72,7 @@ TEST_F(JobStatusTest, ResultStoresPhaseAndMessageButKeepsThePercentage) {
     SetJobProgress(L"Downloading", 57);
     SetJobResult(Failed, L"The download stopped.");
 
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     EXPECT_EQ(g_app.phase, Failed);
     EXPECT_EQ(g_app.statusMessage, L"The download stopped.");
     EXPECT_EQ(g_app.progressPercent, 57);
@@ -83,7 +83,7 @@ TEST_F(JobStatusTest, ProgressStoresMessageAndPercentUnchangedButKeepsThePhase) 
     SetJobResult(Working, L"Downloading");
     SetJobProgress(L"Installing", 150);
 
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     EXPECT_EQ(g_app.phase, Working);
     EXPECT_EQ(g_app.statusMessage, L"Installing");
     EXPECT_EQ(g_app.progressPercent, 150);
@@ -91,7 +91,7 @@ TEST_F(JobStatusTest, ProgressStoresMessageAndPercentUnchangedButKeepsThePhase) 
 
 TEST_F(JobStatusTest, AnEmptyMessageClearsTheStatusLine) {
     SetJobResult(Ready, L"");
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     EXPECT_EQ(g_app.statusMessage, L"");
 }
 
@@ -122,7 +122,7 @@ TEST_F(JobStatusTest, ChangesFromAWorkerThreadReachTheWindow) {
     worker.join();
     EXPECT_EQ(TakeNotifications(), 1);
     EXPECT_TRUE(TakeStatusNotification());
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     EXPECT_EQ(g_app.phase, Done);
     EXPECT_EQ(g_app.progressPercent, 42);
 }
@@ -150,19 +150,19 @@ TEST_F(JobStatusTest, NothingIsPostedWithoutAWindow) {
     NotifyWindow();
     MSG message{};
     EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_STATUS_CHANGED, WM_STATUS_CHANGED, PM_REMOVE));
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     EXPECT_EQ(g_app.progressPercent, 5);
 }
 
 TEST_F(JobStatusTest, WritersWaitForTheStatusMutex) {
-    std::unique_lock<std::mutex> held(g_app.statusMutex);
+    std::unique_lock<StatusLock> held(g_app.statusMutex);
     std::thread worker([] { SetJobResult(Done, L"Movora is installed."); });
     Sleep(200);
     EXPECT_EQ(g_app.phase, Checking) << "the phase changed while the mutex was held";
     EXPECT_EQ(g_app.statusMessage, L"Looking up the current version.");
     held.unlock();
     worker.join();
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     EXPECT_EQ(g_app.phase, Done);
 }
 

@@ -242,6 +242,18 @@ bool RunningUnderWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
+std::string Utf8Text(const std::wstring& wide) {
+    if (wide.empty()) {
+        return std::string();
+    }
+    const int length = static_cast<int>(wide.size());
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
 std::string HostPath(const std::wstring& path) {
     using ToUnixFn = char*(CDECL*)(LPCWSTR);
     const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(

@@ -82,6 +82,9 @@ std::wstring GetProcessCurrentDirectory(DWORD processId);
 // Ends a process that a test started and waits for it; for clean-up only.
 void KillProcess(DWORD processId);
 
+// wide as UTF-8, for messages and for values a test writes as UTF-8.
+std::string Utf8Text(const std::wstring& wide);
+
 // True when the tests run under Wine rather than on Windows.
 bool RunningUnderWine();
 

@@ -361,18 +361,18 @@ void SystemTest::CleanUp() {
 }
 
 void SystemTest::MarkStatus() {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.statusMessage = L"untouched";
     g_app.progressPercent = 7;
 }
 
 std::wstring SystemTest::StatusText() {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     return g_app.statusMessage;
 }
 
 int SystemTest::StatusPercent() {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     return g_app.progressPercent;
 }
 

@@ -65,7 +65,7 @@ class AccessibleObjectTest : public SetupWindowTest {
     void ShowStatus(JobPhase phase, const std::wstring& message, int percent = 0) {
         SetStatus(phase, message, L"");
         {
-            std::lock_guard<std::mutex> lock(g_app.statusMutex);
+            StatusGuard lock(g_app.statusMutex);
             g_app.progressPercent = percent;
         }
         Send(WM_STATUS_CHANGED);

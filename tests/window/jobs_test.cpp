@@ -1,6 +1,7 @@
 // The worker jobs against a loopback release server and the real install root
 // of the test prefix: how each job starts and ends, cancelling and joining,
 // and that a second start while a job runs is dropped.
+#include "shell/worker_thread.h"
 #include "shell/jobs.h"
 
 #include "install/locations.h"
@@ -54,7 +55,7 @@ class JobsTest : public FeedServerTest {
     }
 
     static void ExpectRelease(const std::wstring& version, const std::wstring& package) {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         EXPECT_EQ(g_app.latestVersion, version);
         EXPECT_EQ(g_app.packageUrl, package);
     }
@@ -88,7 +89,7 @@ TEST_P(JobStartTest, ShowsItsFirstStatusAndEndsCancelledWhenJoined) {
 
     c.start();
     EXPECT_TRUE(g_app.jobActive.load());
-    EXPECT_TRUE(g_app.worker.joinable());
+    EXPECT_TRUE(WorkerThreadStarted());
     EXPECT_FALSE(g_app.cancelRequested.load());
     ExpectStatus(c.phase, c.message);
     Sleep(500);
@@ -96,7 +97,7 @@ TEST_P(JobStartTest, ShowsItsFirstStatusAndEndsCancelledWhenJoined) {
 
     CancelAndJoinWorker();
     EXPECT_FALSE(g_app.jobActive.load());
-    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_FALSE(WorkerThreadStarted());
     ExpectStatus(Failed, L"Cancelled.");
     EXPECT_TRUE(fs::exists(system_testing::AppExePath())) << "a cancelled job removed the app";
 }
@@ -113,21 +114,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(JobsTest, ASecondStartWhileAJobRunsIsDropped) {
     ServeFeedSlowly();
     StartCheckOrInstallJob(false);
-    std::thread::id running = g_app.worker.get_id();
+    const DWORD running = GetThreadId(g_app.worker.get());
     StartCheckOrInstallJob(true);
     StartUninstallJob();
     StartCheckOrInstallJob(false);
-    EXPECT_EQ(g_app.worker.get_id(), running) << "a second worker was started";
+    EXPECT_EQ(GetThreadId(g_app.worker.get()), running) << "a second worker was started";
     ExpectStatus(Checking, L"Looking up the current version.");
     CancelAndJoinWorker();
     EXPECT_EQ(RequestsFor(kFeedPath), 1);
 }
 
 TEST_F(JobsTest, CancelAndJoinWithoutAWorkerReturnsAtOnce) {
-    ASSERT_FALSE(g_app.worker.joinable());
+    ASSERT_FALSE(WorkerThreadStarted());
     CancelAndJoinWorker();
     EXPECT_TRUE(g_app.cancelRequested.load());
-    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_FALSE(WorkerThreadStarted());
 }
 
 // ---------------------------------------------------------------------------
@@ -141,18 +142,18 @@ TEST_F(JobsTest, CheckStoresTheReleaseAndEndsReady) {
     EXPECT_EQ(RequestsFor(kPackagePath), 0);
     // An ended job's thread stays joinable until the next start or the close;
     // the next start joins it and runs a new job.
-    EXPECT_TRUE(g_app.worker.joinable());
+    EXPECT_TRUE(WorkerThreadStarted());
     StartCheckOrInstallJob(false);
     ASSERT_TRUE(PumpUntilJobEnded());
     EXPECT_EQ(RequestsFor(kFeedPath), 2);
     CancelAndJoinWorker();
-    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_FALSE(WorkerThreadStarted());
 }
 
 TEST_F(JobsTest, CheckFailureShowsTheFetchSentenceAndKeepsTheOldRelease) {
     server_.Script(kFeedPath, ScriptedResponse{500, "no"});
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.latestVersion = L"1.0.0";
         g_app.packageUrl = L"https://old.example/p.zip";
     }
@@ -177,7 +178,7 @@ TEST_F(JobsTest, InstallWithAFailedListFetchNeverDownloads) {
 // is the one it asks for.
 TEST_F(JobsTest, InstallFetchesTheListAgainAndShowsTheDownloadSentence) {
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.packageUrl = server_.Url("/packages/stale.zip");
         g_app.progressPercent = 57;
     }

@@ -484,7 +484,7 @@ TEST(PaintWindowTest, CopiesTheWholeDrawingToTheWindowAndStoresTheHitRectangles)
     DpiFonts fonts(96);
     window_testing::StatusSnapshot saved;
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.phase = Working;
         g_app.statusMessage = L"Downloading";
         g_app.progressPercent = 40;

@@ -1,5 +1,6 @@
 #include "tests/window/window_fixture.h"
 
+#include "shell/worker_thread.h"
 #include "shell/jobs.h"
 #include "shell/window/fonts.h"
 #include "shell/window/window_proc.h"
@@ -61,7 +62,7 @@ std::string ShortName(WindowMode mode) {
 
 StatusSnapshot::StatusSnapshot()
     : updateMode_(g_app.updateMode), uninstallMode_(g_app.uninstallMode), feedUrl_(g_app.feedUrl) {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     latestVersion_ = g_app.latestVersion;
     releaseNotes_ = g_app.releaseNotes;
     packageUrl_ = g_app.packageUrl;
@@ -76,7 +77,7 @@ StatusSnapshot::~StatusSnapshot() {
     g_app.updateMode = updateMode_;
     g_app.uninstallMode = uninstallMode_;
     g_app.feedUrl = feedUrl_;
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.latestVersion = latestVersion_;
     g_app.releaseNotes = releaseNotes_;
     g_app.packageUrl = packageUrl_;
@@ -87,9 +88,8 @@ StatusSnapshot::~StatusSnapshot() {
     g_app.phase = phase_;
 }
 
-
 Status CurrentStatus() {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     return Status{g_app.phase, g_app.statusMessage, g_app.progressPercent};
 }
 
@@ -102,7 +102,7 @@ std::string Narrow(const std::wstring& text) {
 }
 
 void SetStatus(JobPhase phase, const std::wstring& message, const std::wstring& packageUrl) {
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.phase = phase;
     g_app.statusMessage = message;
     g_app.packageUrl = packageUrl;
@@ -111,8 +111,8 @@ void SetStatus(JobPhase phase, const std::wstring& message, const std::wstring& 
 bool WaitForJobEnd(DWORD timeoutMs) {
     const bool ended =
         testing_support::PumpUntil([] { return !g_app.jobActive.load(); }, timeoutMs);
-    if (ended && g_app.worker.joinable()) {
-        g_app.worker.join();
+    if (ended) {
+        JoinWorkerThread();
     }
     return ended;
 }
@@ -123,7 +123,7 @@ void FeedServerTest::SetUp() {
     g_app.feedUrl = server_.Url(kFeedPath);
     g_app.cancelRequested.store(false);
     SetStatus(Checking, L"Looking up the current version.", L"");
-    std::lock_guard<std::mutex> lock(g_app.statusMutex);
+    StatusGuard lock(g_app.statusMutex);
     g_app.progressPercent = 0;
     g_app.latestVersion.clear();
     g_app.releaseNotes.clear();
@@ -176,7 +176,7 @@ void SetupWindowTest::TearDown() {
     FeedServerTest::TearDown();
 }
 
-void SetupWindowTest::CreateSetupWindow(WindowMode mode) {
+void SetupWindowTest::OpenSetupWindow(WindowMode mode, DWORD style) {
     g_app.uninstallMode = mode == WindowMode::Uninstall;
     g_app.updateMode = mode == WindowMode::Update;
     static const bool registered = [] {
@@ -188,10 +188,15 @@ void SetupWindowTest::CreateSetupWindow(WindowMode mode) {
         return RegisterClassW(&windowClass) != 0;
     }();
     ASSERT_TRUE(registered);
-    window_ = CreateWindowExW(WS_EX_APPWINDOW, L"MovoraSetupUnderTest", L"Movora Setup",
-                              WS_POPUP | WS_VISIBLE, 0, 0, 480, 560, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    window_ =
+        CreateWindowExW(WS_EX_APPWINDOW, L"MovoraSetupUnderTest", L"Movora Setup", WS_POPUP | style,
+                        0, 0, 480, 560, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window_, nullptr);
+}
+
+void SetupWindowTest::CreateSetupWindow(WindowMode mode) {
+    ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(mode));
+    UpdateWindow(window_);
     ASSERT_TRUE(WaitForJobEnd());
     UpdateWindow(window_);
     ASSERT_EQ(g_app.primaryButtonRect, (RECT{28, 496, 176, 532}));

@@ -106,8 +106,12 @@ class SetupWindowTest : public FeedServerTest {
     void TearDown() override;
 
     // Creates the window in mode at the screen's top-left corner, 480 x 560,
-    // visible. Creation starts the mode's first job; this waits for it to end
-    // and for the first paint, so the hit rectangles are set.
+    // with style (visible or not) and nothing more: no message is pumped, so
+    // the first paint and with it the mode's first job are still to come.
+    void OpenSetupWindow(WindowMode mode, DWORD style = WS_VISIBLE);
+    // Opens the window visible and paints it, which starts the mode's first
+    // job; waits for the job to end and paints the result, so the hit
+    // rectangles are set.
     void CreateSetupWindow(WindowMode mode);
     bool WindowAlive() const { return window_ != nullptr && IsWindow(window_) != FALSE; }
     // Sends a message to the window and lets the paint it asks for happen.

@@ -1,6 +1,7 @@
 // The window procedure with real windows on the test thread: creation by mode,
 // the primary action table, keys, clicks, hover, dragging, DPI changes and the
 // update-mode launch. Real input comes from xdotool on the virtual display.
+#include "shell/worker_thread.h"
 #include "shell/jobs.h"
 #include "shell/window/hit_test.h"
 #include "shell/window/paint.h"
@@ -87,7 +88,7 @@ TEST_F(SetupWindowTest, UpdateModeInstallsAtOnceOnCreation) {
 TEST_F(SetupWindowTest, UninstallModeWaitsAtReadyWithAnEmptyStatusLine) {
     CreateSetupWindow(WindowMode::Uninstall);
     EXPECT_EQ(server_.Requests().size(), 0u);
-    EXPECT_FALSE(g_app.worker.joinable()) << "no job may start in uninstall mode";
+    EXPECT_FALSE(WorkerThreadStarted()) << "no job may start in uninstall mode";
     const Status status = CurrentStatus();
     EXPECT_EQ(status.phase, Ready);
     EXPECT_EQ(status.message, L"");
@@ -106,7 +107,7 @@ TEST_F(SetupWindowTest, DestructionClearsTheWindowAndQuitsWithCodeZero) {
     CreateSetupWindow(WindowMode::Uninstall);
     DestroyWindow(window_);
     EXPECT_EQ(g_app.window, nullptr);
-    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_FALSE(WorkerThreadStarted());
     int exitCode = -1;
     ASSERT_TRUE(TakeQuitMessage(exitCode));
     EXPECT_EQ(exitCode, 0);
@@ -130,10 +131,136 @@ TEST_F(SetupWindowTest, ClosingDuringATransferCancelsAndJoinsTheJob) {
     DestroyWindow(window_);
     EXPECT_LT(GetTickCount64() - start, 10000u) << "the job did not notice the cancel flag";
     EXPECT_FALSE(g_app.jobActive.load());
-    EXPECT_FALSE(g_app.worker.joinable());
+    EXPECT_FALSE(WorkerThreadStarted());
     EXPECT_EQ(CurrentStatus().phase, Failed);
     EXPECT_EQ(CurrentStatus().message, L"Cancelled.");
 }
+
+// ---------------------------------------------------------------------------
+// The first job starts after the first frame: that frame already shows the
+// job's first status, and the job's thread does not compete with its paint.
+
+struct FirstFrameCase {
+    const char* name;
+    WindowMode mode;
+    JobPhase phase;
+    const wchar_t* message;
+    bool startsJob;
+};
+
+void PrintTo(const FirstFrameCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FirstPaintTest : public SetupWindowTest {
+  protected:
+    // Notes what the window's first WM_PAINT draws and whether a job had
+    // started by then, then passes every message on.
+    static LRESULT CALLBACK WatchingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_PAINT && !painted_) {
+            painted_ = true;
+            firstFrame_ = TakePaintInputs();
+            startedBeforeThePaint_ = WorkerThreadStarted();
+        }
+        return CallWindowProcW(original_, window, message, wParam, lParam);
+    }
+
+    void WatchTheFirstPaint() {
+        painted_ = false;
+        original_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WatchingProc)));
+    }
+
+    static inline WNDPROC original_ = nullptr;
+    static inline bool painted_ = false;
+    static inline PaintInputs firstFrame_;
+    static inline bool startedBeforeThePaint_ = false;
+};
+
+class FirstFrameTest : public FirstPaintTest,
+                       public ::testing::WithParamInterface<FirstFrameCase> {};
+
+// Fails where creation starts the job: the worker is there before any paint.
+TEST_P(FirstFrameTest, ShowsTheFirstStatusAndStartsTheJobOnceAfterThePaint) {
+    const FirstFrameCase& c = GetParam();
+    SetStatus(Failed, L"Left by an earlier window.", L"");
+    ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(c.mode));
+    EXPECT_FALSE(WorkerThreadStarted()) << "a job started before the first paint";
+    EXPECT_EQ(CurrentStatus().phase, c.phase);
+    EXPECT_EQ(CurrentStatus().message, c.message);
+
+    WatchTheFirstPaint();
+    UpdateWindow(window_);
+    ASSERT_TRUE(painted_);
+    EXPECT_EQ(firstFrame_.phase, c.phase);
+    EXPECT_EQ(firstFrame_.statusMessage, c.message);
+    EXPECT_FALSE(startedBeforeThePaint_);
+    EXPECT_EQ(WorkerThreadStarted(), c.startsJob) << "the first paint starts the first job";
+
+    // Later paints, and the time for the creation's timer to have fired,
+    // start nothing more.
+    ASSERT_TRUE(WaitForJobEnd());
+    InvalidateRect(window_, nullptr, FALSE);
+    UpdateWindow(window_);
+    PumpFor(200);
+    EXPECT_FALSE(g_app.jobActive.load());
+    EXPECT_EQ(RequestsFor(kFeedPath), c.startsJob ? 1 : 0);
+    if (c.mode == WindowMode::Install) {
+        EXPECT_EQ(CurrentStatus().message, L"Ready to install.");
+    } else if (c.mode == WindowMode::Update) {
+        EXPECT_EQ(RequestsFor(kPackagePath), 1);
+        EXPECT_EQ(CurrentStatus().message, kServerError);
+    }
+}
+
+// A window with nothing to paint, started hidden or minimised, starts its job
+// all the same, and once: being shown and painted later starts no second one.
+TEST_F(FirstPaintTest, AWindowNeverPaintedStillChecksOnce) {
+    for (const DWORD style : {DWORD{0}, DWORD{WS_VISIBLE | WS_MINIMIZE}}) {
+        const int before = RequestsFor(kFeedPath);
+        ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(WindowMode::Install, style));
+        WatchTheFirstPaint();
+        ASSERT_TRUE(PumpUntil([] { return WorkerThreadStarted(); })) << "style " << style;
+        EXPECT_FALSE(painted_) << "style " << style;
+        ASSERT_TRUE(WaitForJobEnd());
+        EXPECT_EQ(CurrentStatus().message, L"Ready to install.");
+
+        ShowWindow(window_, SW_SHOWNORMAL);
+        UpdateWindow(window_);
+        PumpFor(200);
+        EXPECT_FALSE(g_app.jobActive.load());
+        EXPECT_EQ(RequestsFor(kFeedPath) - before, 1) << "style " << style;
+        DestroyWindow(window_);
+        int exitCode = -1;
+        EXPECT_TRUE(TakeQuitMessage(exitCode));
+    }
+}
+
+// Closed before its first paint, the window ran no job: nothing was asked of
+// the server, no worker is left, and the status is still the first one, not
+// "Cancelled.". Fails where creation starts the job.
+TEST_P(FirstFrameTest, ClosingBeforeThePaintLeavesNoJob) {
+    const FirstFrameCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(OpenSetupWindow(c.mode));
+    DestroyWindow(window_);
+    EXPECT_EQ(g_app.window, nullptr);
+    int exitCode = -1;
+    EXPECT_TRUE(TakeQuitMessage(exitCode));
+    EXPECT_EQ(exitCode, 0);
+    PumpFor(200);
+    EXPECT_FALSE(WorkerThreadStarted());
+    EXPECT_EQ(CurrentStatus().phase, c.phase);
+    EXPECT_EQ(CurrentStatus().message, c.message);
+    EXPECT_EQ(server_.Requests().size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, FirstFrameTest,
+    ::testing::Values(FirstFrameCase{"Install", WindowMode::Install, Checking,
+                                     L"Looking up the current version.", true},
+                      FirstFrameCase{"Update", WindowMode::Update, Working, L"Downloading", true},
+                      FirstFrameCase{"Uninstall", WindowMode::Uninstall, Ready, L"", false}),
+    [](const ::testing::TestParamInfo<FirstFrameCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
 // The primary action, cell by cell: the effect is seen in what the started
@@ -164,7 +291,7 @@ TEST_P(PrimaryActionTest, EnterActsByModeAndPhase) {
     const int packageBefore = RequestsFor(kPackagePath);
     // The app path names nothing, so "Open Movora" starts nothing here.
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.appExePath = L"C:\\nowhere\\Movora.exe";
     }
     SetStatus(c.phase, L"Marker.", c.hasPackage ? PackageUrl() : L"");
@@ -670,7 +797,7 @@ class AppLaunchTest : public SetupWindowTest {
     }
 
     void SetInstalledApp(const std::wstring& path) {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.appExePath = path;
     }
     // The started app, waiting up to timeoutMs; 0 when none is running.

@@ -58,7 +58,7 @@ void MeasureParts(INTERNET_PORT port, const std::wstring& path, const std::wstri
 void MeasureInstall(const std::wstring& url, const std::wstring& sha256) {
     tolerant::RemoveTree(GetInstallRoot());
     {
-        std::lock_guard<std::mutex> lock(g_app.statusMutex);
+        StatusGuard lock(g_app.statusMutex);
         g_app.packageUrl = url;
         g_app.latestVersion = L"9.9";
         g_app.packageSha256 = sha256;
@@ -93,6 +93,14 @@ bool MakeRelease(const std::wstring& folder, int count) {
     return true;
 }
 
+// "_<count>", the suffix of a line's name. Appended rather than built with
+// "_" + ..., which GCC 12 wrongly warns about at -O2 in C++20.
+std::string CountSuffix(int count) {
+    std::string suffix(1, '_');
+    suffix += std::to_string(count);
+    return suffix;
+}
+
 // The swap with an old and a new release of count files each; then its
 // parts measured apart: one folder rename and the removal of one release.
 void MeasureSwap(int count) {
@@ -102,7 +110,7 @@ void MeasureSwap(int count) {
     const std::wstring staging = JoinPath(root, kStagingFolderName);
     const std::wstring unpacked = JoinPath(staging, L"Movora 9.9");
     bool ok = MakeRelease(app, count) && MakeRelease(unpacked, count);
-    const std::string suffix = "_" + std::to_string(count);
+    const std::string suffix = CountSuffix(count);
 
     std::wstring error;
     auto start = Clock::now();
@@ -131,7 +139,7 @@ void MeasureHeldFileCost(int count, int round) {
     const std::wstring layerTree = JoinPath(root, L"layer");
     const std::wstring rawTree = JoinPath(root, L"raw");
     bool made = MakeRelease(layerTree, count) && MakeRelease(rawTree, count);
-    const std::string suffix = "_" + std::to_string(count);
+    const std::string suffix = CountSuffix(count);
     const auto layerRemoval = [&] {
         const auto start = Clock::now();
         const bool ok = made && tolerant::RemoveTree(layerTree);

@@ -127,7 +127,8 @@ int RunSetup(HINSTANCE instance) {
                                   rect.left, rect.top, rect.right - rect.left,
                                   rect.bottom - rect.top, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
-        // Creation may have failed after WM_CREATE started a job.
+        // Creation may have failed after WM_CREATE started a job (it does
+        // when it cannot set the timer that waits for the first paint).
         CancelAndJoinWorker();
         DeleteFonts();
         return 1;

@@ -41,18 +41,14 @@ def check_symbols(exe):
     if len(symbols) < 100:
         print(f"{exe} has only {len(symbols)} symbols: is it stripped? Pass the unstripped build.")
         return 1
-    heavy = sorted({s for s in symbols if HEAVY.search(s)})
-    if heavy:
-        print(f"{exe} links {len(heavy)} symbols of std::filesystem or the iostreams, e.g.:")
-        for name in heavy[:15]:
-            print("   ", name)
-        return 1
-    replaced = sorted({s for s in symbols if REPLACED.search(s)})
-    if replaced:
-        print(f"{exe} links {len(replaced)} symbols of library pieces the program replaces, e.g.:")
-        for name in replaced[:15]:
-            print("   ", name)
-        return 1
+    for pattern, what in ((HEAVY, "std::filesystem or the iostreams"),
+                          (REPLACED, "library pieces the program replaces")):
+        found = sorted({s for s in symbols if pattern.search(s)})
+        if found:
+            print(f"{exe} links {len(found)} symbols of {what}, e.g.:")
+            for name in found[:15]:
+                print("   ", name)
+            return 1
     print(f"{exe}: {len(symbols)} symbols, none of std::filesystem, the iostreams or the "
           "library pieces the program replaces")
     return 0

@@ -5,20 +5,11 @@
 
 #include "tests/feed/shared_table.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    std::string bytes;
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    bytes.resize(size);
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
-}
 
 TEST(RequestTarget, ReachesTheServerAsTheSharedTableSays) {
     const std::vector<feed_testing::TableRow> rows =
@@ -33,7 +24,7 @@ TEST(RequestTarget, ReachesTheServerAsTheSharedTableSays) {
         HttpGet(server.Url("") + row.fields[1], transfer, false);
         const std::vector<testing_support::RecordedRequest> requests = server.Requests();
         ASSERT_EQ(requests.size(), before + 1) << "no request, or more than one";
-        EXPECT_EQ(requests.back().target, Utf8(row.fields[2]));
+        EXPECT_EQ(requests.back().target, testing_support::Utf8Text(row.fields[2]));
     }
     server.Stop();
 }
